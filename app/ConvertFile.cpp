@@ -1,0 +1,107 @@
+#include "ConvertFile.h"
+
+#include "PathParts.h"
+#include "RvWaveComponent.h"
+
+#include <exception>
+#include <filesystem>
+
+namespace {
+
+// Runs one step of a file's conversion. A failure becomes the status word, unless an earlier
+// failure already set one: the first failure decides.
+template <typename Step>
+void Guarded(std::string& status, const char* failureWord, Step&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+        if (status.empty())
+            status = failureWord;
+    }
+}
+
+std::string Destination(const std::string& sourcePath, const ConversionSettings& settings,
+                        const std::string& programFolder) {
+    const std::string name = FileNamePart(sourcePath);
+    switch (settings.Destination) {
+    case DestinationChoice::Overwrite:
+        return sourcePath;
+    case DestinationChoice::SpecifiedFolder:
+        return settings.TargetFolder + "/" + name;
+    case DestinationChoice::WavesFolder:
+        break;
+    }
+    // Tried for every file; a folder that exists already, or cannot be made, is no failure
+    // here: the save reports a missing folder.
+    std::error_code ignored;
+    std::filesystem::create_directory(programFolder + "Waves", ignored);
+    return programFolder + "Waves/" + name;
+}
+
+std::int32_t TargetRate(const ConversionSettings& settings, std::int32_t current) {
+    std::int32_t target = settings.RateChoice == 0 ? current : settings.RateChoice;
+    if (settings.KeepLowerRate && current < target)
+        target = current;
+    return target;
+}
+
+void ConvertRate(TRvWave& wave, const ConversionSettings& settings) {
+    const std::int32_t target = TargetRate(settings, wave.GetFreq());
+    if (target != wave.GetFreq())
+        wave.SetFreq(target);
+}
+
+void ConvertBits(TRvWave& wave, std::int32_t choice) {
+    if ((choice == 16 || choice == 8) && wave.GetBits() != choice)
+        wave.SetBits(choice);
+}
+
+void ConvertChannels(TRvWave& wave, std::int32_t choice) {
+    if ((choice == 2 || choice == 1) && wave.GetChannels() != choice)
+        wave.SetChannels(choice);
+}
+
+// An 8-bit wave goes to 16 bit and back: the samples stay, but a trailing partial frame is
+// dropped and block align and byte rate are recomputed.
+void Renormalize8Bit(TRvWave& wave) {
+    if (wave.GetBits() == 8) {
+        wave.SetBits(16);
+        wave.SetBits(8);
+    }
+}
+
+} // namespace
+
+std::string FormatDescription(const TRvWave& wave) {
+    std::string text = std::to_string(wave.GetFreq()) + "Hz " + std::to_string(wave.GetBits()) + "Bit ";
+    if (wave.GetChannels() == 1)
+        text += "Mono";
+    else if (wave.GetChannels() == 2)
+        text += "Stereo";
+    return text;
+}
+
+ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
+                      const std::string& programFolder, TRvWave& wave) {
+    std::string status;
+    Guarded(status, StatusWord::ReadFailed, [&] { wave.LoadFromFile(sourcePath); });
+    const std::string before = FormatDescription(wave);
+    Guarded(status, StatusWord::BitsFailed, [&] { Renormalize8Bit(wave); });
+
+    const std::string destination = Destination(sourcePath, settings, programFolder);
+    if (status.empty())
+        Guarded(status, StatusWord::RateFailed, [&] { ConvertRate(wave, settings); });
+    if (status.empty())
+        Guarded(status, StatusWord::BitsFailed, [&] { ConvertBits(wave, settings.BitsChoice); });
+    if (status.empty())
+        Guarded(status, StatusWord::ChannelsFailed,
+                [&] { ConvertChannels(wave, settings.ChannelsChoice); });
+    const std::string after = FormatDescription(wave);
+    if (status.empty()) {
+        Guarded(status, StatusWord::SaveFailed, [&] { wave.SaveToFile(destination); });
+        if (status.empty())
+            status = StatusWord::Converted;
+    }
+    return FileNamePart(sourcePath) + "|" + FolderPart(sourcePath) + "|" + FolderPart(destination) +
+           "|" + status + "|" + before + "|→" + after;
+}

@@ -1,0 +1,30 @@
+// The conversion of one source file, and the result row that tells its outcome.
+#pragma once
+
+#include "ConversionSettings.h"
+
+#include <string>
+
+class TRvWave;
+
+// The six outcomes a result row can tell.
+namespace StatusWord {
+inline constexpr const char* ReadFailed = "読込失敗";
+inline constexpr const char* RateFailed = "周波数変更に失敗しました";
+inline constexpr const char* BitsFailed = "ビット変換に失敗しました";
+inline constexpr const char* ChannelsFailed = "チャンネル変換に失敗しました";
+inline constexpr const char* SaveFailed = "保存に失敗しました";
+inline constexpr const char* Converted = "変換完了";
+} // namespace StatusWord
+
+// "44100Hz 16Bit Stereo": the format the component holds now.
+std::string FormatDescription(const TRvWave& wave);
+
+// One line of the result list: six fields joined by "|", the last one by "|→":
+// name|source folder|destination folder|status word|before|→after.
+using ResultRow = std::string;
+
+// Loads sourcePath into wave, converts it as settings ask and saves it to its destination.
+// Every failure becomes the row's status word; nothing raises.
+ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
+                      const std::string& programFolder, TRvWave& wave);

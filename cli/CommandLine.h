@@ -1,0 +1,23 @@
+// The options of tessaly-convert.
+#pragma once
+
+#include "ConversionSettings.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct CommandLine {
+    enum { Convert, ShowHelp, ShowVersion } Action = Convert;
+    ConversionSettings Settings;
+    std::vector<std::string> Files;
+};
+
+// Raises UsageError, with a one-line reason, for anything it cannot take.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+const char* UsageText();

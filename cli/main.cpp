@@ -1,0 +1,64 @@
+// tessaly-convert: the window's per-file conversion, run over files named on the command line.
+#include "CommandLine.h"
+#include "ConvertFile.h"
+#include "PathParts.h"
+#include "RvWaveComponent.h"
+
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+// Counts n/N on a terminal; stays silent when standard error is a pipe or a file.
+class Progress {
+public:
+    explicit Progress(std::size_t total) : Total(total), Visible(isatty(STDERR_FILENO) == 1) {}
+    ~Progress() {
+        if (Visible)
+            std::fputs("\r\033[K", stderr);
+    }
+    void Show(std::size_t n) const {
+        if (Visible)
+            std::fprintf(stderr, "\r%zu/%zu", n, Total);
+    }
+
+private:
+    std::size_t Total;
+    bool Visible;
+};
+
+int ConvertAll(const CommandLine& line) {
+    const std::string programFolder = ProgramFolder();
+    TRvWave wave; // one wave for the whole run, carried from file to file as in one drop
+    bool allConverted = true;
+    Progress progress(line.Files.size());
+    for (std::size_t i = 0; i < line.Files.size(); ++i) {
+        progress.Show(i + 1);
+        const ResultRow row = ConvertFile(line.Files[i], line.Settings, programFolder, wave);
+        std::cout << row << '\n' << std::flush;
+        allConverted = allConverted && row.find(StatusWord::Converted) != std::string::npos;
+    }
+    return allConverted ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    try {
+        line = ParseCommandLine(argc, argv);
+    } catch (const UsageError& error) {
+        std::cerr << "tessaly-convert: " << error.what() << " (see --help)\n";
+        return 2;
+    }
+    if (line.Action == CommandLine::ShowHelp) {
+        std::cout << UsageText();
+        return 0;
+    }
+    if (line.Action == CommandLine::ShowVersion) {
+        std::cout << "tessaly-convert " << TESSALY_VERSION << '\n';
+        return 0;
+    }
+    return ConvertAll(line);
+}

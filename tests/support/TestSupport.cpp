@@ -1,0 +1,161 @@
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tessaly-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a temporary folder");
+    Path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Folders made read-only by a test must become writable again to be removed.
+    for (auto& entry : fs::recursive_directory_iterator(Path, ignored))
+        if (entry.is_directory(ignored))
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::permissions(Path, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(Path, ignored);
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(path, ignored));
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+    std::vector<std::string> names;
+    for (auto& entry : fs::directory_iterator(path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void AppendLE16(Bytes& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void AppendLE32(Bytes& out, std::uint32_t value) {
+    AppendLE16(out, static_cast<std::uint16_t>(value));
+    AppendLE16(out, static_cast<std::uint16_t>(value >> 16));
+}
+
+void AppendText(Bytes& out, const char* fourChars) { out.insert(out.end(), fourChars, fourChars + 4); }
+
+Bytes ChunkWithSize(const char* id, std::uint32_t size, const Bytes& data) {
+    Bytes out;
+    AppendText(out, id);
+    AppendLE32(out, size);
+    out.insert(out.end(), data.begin(), data.end());
+    if (data.size() % 2)
+        out.push_back(0);
+    return out;
+}
+
+Bytes Chunk(const char* id, const Bytes& data) {
+    return ChunkWithSize(id, static_cast<std::uint32_t>(data.size()), data);
+}
+
+Bytes Riff(const char* formType, std::initializer_list<Bytes> chunks) {
+    Bytes body;
+    AppendText(body, formType);
+    for (const Bytes& chunk : chunks)
+        body.insert(body.end(), chunk.begin(), chunk.end());
+    return Chunk("RIFF", body);
+}
+
+Bytes FmtRecord(const Format& f, bool withExtra, std::uint16_t extraSize) {
+    const std::uint16_t align = f.BlockAlign ? f.BlockAlign : static_cast<std::uint16_t>(f.Channels * (f.Bits / 8));
+    const std::uint32_t avg = f.AvgBytesPerSec ? f.AvgBytesPerSec : f.Rate * align;
+    Bytes out;
+    AppendLE16(out, f.Tag);
+    AppendLE16(out, f.Channels);
+    AppendLE32(out, f.Rate);
+    AppendLE32(out, avg);
+    AppendLE16(out, align);
+    AppendLE16(out, f.Bits);
+    if (withExtra)
+        AppendLE16(out, extraSize);
+    return out;
+}
+
+Bytes WaveImage(const Format& format, const Bytes& samples) {
+    return Riff("WAVE", {Chunk("fmt ", FmtRecord(format)), Chunk("data", samples)});
+}
+
+Bytes Samples16(std::initializer_list<std::int16_t> samples) {
+    Bytes out;
+    for (std::int16_t s : samples)
+        AppendLE16(out, static_cast<std::uint16_t>(s));
+    return out;
+}
+
+namespace {
+std::string Drain(int fd) {
+    std::string text;
+    std::array<char, 4096> buffer{};
+    ssize_t n;
+    while ((n = read(fd, buffer.data(), buffer.size())) > 0)
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+    return text;
+}
+} // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv) {
+    // Output goes to temporary files so a chatty child can never block on a full pipe.
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), STDOUT_FILENO);
+        dup2(fileno(err), STDERR_FILENO);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::rewind(out);
+    std::rewind(err);
+    result.Out = Drain(fileno(out));
+    result.Err = Drain(fileno(err));
+    std::fclose(out);
+    std::fclose(err);
+    return result;
+}
+
+bool HaveProgram(const std::string& name) {
+    return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
+}

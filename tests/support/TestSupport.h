@@ -1,0 +1,70 @@
+// Helpers shared by the test suites: temporary folders, WAV images built byte by byte, files
+// and child programs.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return Path; }
+    // path() + "/" + name
+    std::string operator/(const std::string& name) const { return Path + "/" + name; }
+
+private:
+    std::string Path;
+};
+
+Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+// Names in the folder, "." and ".." left out, sorted.
+std::vector<std::string> ListFolder(const std::string& path);
+
+// Little-endian pieces of an image.
+void AppendLE16(Bytes& out, std::uint16_t value);
+void AppendLE32(Bytes& out, std::uint32_t value);
+void AppendText(Bytes& out, const char* fourChars);
+
+// One RIFF chunk: identifier, size (the data's, unless given), data, and a pad byte when the
+// data's length is odd.
+Bytes Chunk(const char* id, const Bytes& data);
+Bytes ChunkWithSize(const char* id, std::uint32_t size, const Bytes& data);
+// "RIFF", its size, the form type and the chunks.
+Bytes Riff(const char* formType, std::initializer_list<Bytes> chunks);
+
+// A format record: 16 bytes, or 18 with the extra size when withExtra is set.
+struct Format {
+    std::uint16_t Tag = 1;
+    std::uint16_t Channels = 1;
+    std::uint32_t Rate = 44100;
+    std::uint16_t Bits = 16;
+    // Derived from the others when left at 0.
+    std::uint32_t AvgBytesPerSec = 0;
+    std::uint16_t BlockAlign = 0;
+};
+Bytes FmtRecord(const Format& format, bool withExtra = false, std::uint16_t extraSize = 0);
+
+// A plain wave file image: RIFF/WAVE with a 16-byte "fmt " and a "data" chunk.
+Bytes WaveImage(const Format& format, const Bytes& samples);
+// 16-bit little-endian samples as bytes.
+Bytes Samples16(std::initializer_list<std::int16_t> samples);
+
+// Runs a program (searched on PATH) without a shell and collects its output.
+struct RunResult {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+RunResult RunProgram(const std::vector<std::string>& argv);
+bool HaveProgram(const std::string& name);

@@ -1,0 +1,66 @@
+// One PCM wave in memory: its format record and its sample buffer.
+#pragma once
+
+#include "HeapBlock.h"
+#include "WaveDevice.h"
+#include "WaveFormat.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TStream;
+class TNotifyWindow;
+
+// Base of the objects that can be handed to an event handler as its sender.
+class TPersistent {
+public:
+    virtual ~TPersistent() = default;
+};
+
+using TNotifyEvent = std::function<void(TPersistent* Sender)>;
+
+class TRvInternalWAVE : public TPersistent {
+public:
+    // A PCM, mono, 44100 Hz, 16-bit wave holding one zero sample.
+    TRvInternalWAVE();
+    ~TRvInternalWAVE() override;
+    TRvInternalWAVE(const TRvInternalWAVE&) = delete;
+    TRvInternalWAVE& operator=(const TRvInternalWAVE&) = delete;
+
+    void CreateWAVE(std::int32_t rate, std::int32_t bits, std::int32_t channels,
+                    std::int32_t frames);
+    void FreeWAVE();
+    void ChangeBits(std::int32_t bits);
+    void ChangeChannels(std::int32_t channels);
+
+    // Reads a whole RIFF WAVE image from the stream into this wave.
+    void LoadFromFile(TStream& stream);
+    // Writes this wave to the stream as a RIFF WAVE image, in one write.
+    void SaveToFile(TStream& stream) const;
+
+    // The notification window's procedure: device-done messages end the device and reach
+    // OnNotify; any other message gets the default treatment.
+    std::intptr_t NotifyWndProc(std::uint32_t message);
+    void DeviceDone(std::uint32_t message);
+    void StopDevice();
+
+    std::uint64_t DataSize() const { return WaveData.size(); }
+
+    std::int32_t RefCount = 1;
+    TWaveFormatEx WaveFormat;
+    HeapBlock WaveData;
+    std::int32_t DeviceState = 0; // 0 idle, 1 output open, -1 input open
+    std::unique_ptr<TNotifyWindow> NotifyWnd;
+    HWAVEOUT WaveOut = 0;
+    HWAVEIN WaveIn = 0;
+    std::unique_ptr<std::array<std::uint8_t, kWaveHeaderSize>> WaveHeader;
+    TNotifyEvent OnNotify;
+
+private:
+    // Bytes per frame when the conversions are defined for this wave's shape, else 0.
+    std::uint32_t ConvertibleFrameSize() const;
+    void RecomputeDerivedFields();
+    void LoadImage(std::uint8_t* image, std::uint64_t length);
+};

@@ -1,0 +1,88 @@
+#include "RvWaveComponent.h"
+
+#include "Exception.h"
+#include "Stream.h"
+
+TRvWave::TRvWave(QObject* owner)
+    : QObject(owner), InternalWave(std::make_unique<TRvInternalWAVE>()) {}
+
+TRvWave::~TRvWave() {
+    // A destructor must not raise: a component whose last load could not create its wave
+    // simply has nothing to release.
+    if (InternalWave)
+        ReleaseInternalWave();
+}
+
+TRvInternalWAVE& TRvWave::Asserted(const char* message) const {
+    if (!InternalWave)
+        throw ERvWaveAssert(message);
+    return *InternalWave;
+}
+
+void TRvWave::ReleaseInternalWave() {
+    TRvInternalWAVE& wave = Asserted("TRvWave.ReleaseInternalWave: InternalWave should not be Nil");
+    if (--wave.RefCount <= 0)
+        InternalWave.reset();
+    else
+        (void)InternalWave.release(); // another holder owns it now and destroys it
+}
+
+void TRvWave::LoadFromFile(const std::string& fileName) {
+    TFileStream stream(fileName);
+    LoadFromStream(stream);
+}
+
+void TRvWave::LoadFromStream(TStream& stream) {
+    TNotifyEvent handler = InternalWave ? InternalWave->OnNotify : TNotifyEvent();
+    ReleaseInternalWave();
+    InternalWave = std::make_unique<TRvInternalWAVE>();
+    InternalWave->OnNotify = std::move(handler);
+    InternalWave->LoadFromFile(stream);
+}
+
+void TRvWave::SaveToFile(const std::string& fileName) {
+    TFileReplaceStream stream(fileName);
+    SaveToStream(stream);
+    stream.Commit();
+}
+
+void TRvWave::SaveToStream(TStream& stream) {
+    Asserted("TRvWave.SaveToStream: InternalWave should not be Nil").SaveToFile(stream);
+}
+
+std::int32_t TRvWave::GetFreq() const {
+    return static_cast<std::int32_t>(
+        Asserted("TRvWave.GetFreq: InternalWave should not be Nil").WaveFormat.nSamplesPerSec);
+}
+
+std::int32_t TRvWave::GetBits() const {
+    return Asserted("TRvWave.GetBits: InternalWave should not be Nil").WaveFormat.wBitsPerSample;
+}
+
+std::int32_t TRvWave::GetChannels() const {
+    return Asserted("TRvWave.GetChannels: InternalWave should not be Nil").WaveFormat.nChannels;
+}
+
+void TRvWave::SetFreq(std::int32_t value) {
+    TRvInternalWAVE& wave = Asserted("TRvWave.SetFreq: InternalWave should not be Nil");
+    if (value <= 0)
+        throw ERvWaveInvalidWavePara("TRvWave.Setfreq: Invalid Frequency");
+    wave.WaveFormat.nSamplesPerSec = static_cast<std::uint32_t>(value);
+    wave.WaveFormat.nAvgBytesPerSec = static_cast<std::uint32_t>(value) * wave.WaveFormat.nBlockAlign;
+}
+
+void TRvWave::SetBits(std::int32_t value) {
+    Asserted("TRvWave.SetBits: InternalWave should not be Nil").ChangeBits(value);
+}
+
+void TRvWave::SetChannels(std::int32_t value) {
+    Asserted("TRvWave.SetChannels: InternalWave should not be Nil").ChangeChannels(value);
+}
+
+TNotifyEvent TRvWave::GetOnNotify() const {
+    return Asserted("TRvWave.GetOnNotify: InternalWave should not be Nil").OnNotify;
+}
+
+void TRvWave::SetOnNotify(TNotifyEvent handler) {
+    Asserted("TRvWave.SetOnNotify: InternalWave should not be Nil").OnNotify = std::move(handler);
+}

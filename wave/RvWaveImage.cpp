@@ -1,0 +1,87 @@
+// Reading and writing an in-memory wave as a RIFF WAVE file image.
+#include "Exception.h"
+#include "LittleEndian.h"
+#include "RiffFile.h"
+#include "RvInternalWave.h"
+#include "Stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint64_t kImageHeaderSize = 46; // RIFF, WAVE, an 18-byte "fmt " and "data" headers
+
+[[noreturn]] void Refuse(const char* message) { throw ERvWaveInvalidWaveFile(message); }
+
+[[noreturn]] void SaveFailed(const char* message) { throw ERvWaveInOutError(message); }
+
+} // namespace
+
+void TRvInternalWAVE::LoadFromFile(TStream& stream) {
+    FreeWAVE();
+    HeapBlock image(stream.Size());
+    stream.ReadBuffer(image.data(), image.size());
+    LoadImage(image.data(), image.size());
+}
+
+void TRvInternalWAVE::LoadImage(std::uint8_t* image, std::uint64_t length) {
+    TRiffMemoryFile riff(image, length);
+    riff.Seek(0);
+    TRiffChunk form, fmt, data;
+    if (!riff.FindRiffForm(FourCC("WAVE"), form))
+        Refuse("TRvInternalWave.LoadFromFile:Not a waveform-audio file.");
+    if (!riff.FindChunk(FourCC("fmt "), form, fmt))
+        Refuse("TRvInternalWave.LoadFromFile:Unable to locate fmt chunk.");
+    // Sizes are checked against the bytes present before anything is taken over, so a small
+    // file cannot demand a large block.
+    if (fmt.Size > riff.BytesLeft())
+        Refuse("TRvInternalWave.LoadfromFile:Error reading fmt chunk.");
+    // A longer record (extensible or compressed formats) has fields this wave cannot carry;
+    // keeping only its head would write files whose extra size points past their chunk.
+    if (fmt.Size > TWaveFormatEx::ByteSize)
+        Refuse("TRvInternalWave.LoadfromFile:Unsupported fmt chunk.");
+    TWaveFormatEx::Bytes record = WaveFormat.ToBytes();
+    if (riff.Read(record.data(), fmt.Size) != fmt.Size)
+        Refuse("TRvInternalWave.LoadfromFile:Error reading fmt chunk.");
+    WaveFormat = TWaveFormatEx::FromBytes(record);
+    riff.Ascend(fmt);
+
+    if (!riff.FindChunk(FourCC("data"), form, data))
+        Refuse("TRvInternalWave.LoadfromFile:Unable to locate data chunk.");
+    if (data.Size > riff.BytesLeft())
+        Refuse("TRvInternalWave.LoadfromFile:Error reading data chunk.");
+    HeapBlock samples(data.Size);
+    if (riff.Read(samples.data(), data.Size) != data.Size)
+        Refuse("TRvInternalWave.LoadfromFile:Error reading data chunk.");
+    WaveData = std::move(samples);
+}
+
+void TRvInternalWAVE::SaveToFile(TStream& stream) const {
+    const std::uint64_t n = DataSize();
+    if (!FitsInRiff(n))
+        SaveFailed("TRvInternalWave.SaveToFile:Wave too large for a RIFF file.");
+    HeapBlock image(kImageHeaderSize + n + (n & 1));
+    TRiffMemoryFile riff(image.data(), image.size());
+    riff.Seek(0);
+
+    TRiffChunk form, fmt, data;
+    if (!riff.CreateRiffChunk(FourCC("WAVE"), form))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [RIFF].");
+    if (!riff.CreateChunk(FourCC("fmt "), TWaveFormatEx::ByteSize, fmt))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to Create chunk [fmt ].");
+    const TWaveFormatEx::Bytes record = WaveFormat.ToBytes();
+    if (!riff.Write(record.data(), record.size()))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [fmt ].");
+    if (!riff.Ascend(fmt))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [fmt->RIFF].");
+    if (!riff.CreateChunk(FourCC("data"), static_cast<std::uint32_t>(n), data))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [data].");
+    if (!riff.Write(WaveData.data(), n))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [data].");
+    if (!riff.Ascend(data))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [data->RIFF].");
+    if (!riff.Ascend(form))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [RIFF->(out)].");
+    stream.WriteBuffer(image.data(), image.size());
+}

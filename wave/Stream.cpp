@@ -1,0 +1,212 @@
+#include "Stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+std::string Format(const char* pattern, const std::string& fileName) {
+    std::string text = pattern;
+    text.replace(text.find("%s"), 2, fileName);
+    return text;
+}
+
+// The largest count handed to one read() or write(): Linux moves at most about 2 GiB a call.
+constexpr std::uint64_t kMaxChunk = 1u << 30;
+
+std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(fd, out + done, std::min(count - done, kMaxChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::uint64_t>(n);
+    }
+    return done;
+}
+
+std::uint64_t WriteFully(int fd, const void* buffer, std::uint64_t count) {
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    std::uint64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd, in + done, std::min(count - done, kMaxChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::uint64_t>(n);
+    }
+    return done;
+}
+
+bool IsRegularFile(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool LockExclusively(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// Opens an existing regular file and locks it, or gives no handle. O_NONBLOCK keeps a FIFO
+// or a device from hanging the open; it is refused afterwards for not being a regular file.
+FileHandle OpenLockedRegularFile(const std::string& fileName) {
+    FileHandle handle(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!handle || !IsRegularFile(handle.get()) || !LockExclusively(handle.get()))
+        return FileHandle();
+    return handle;
+}
+
+std::string FolderOf(const std::string& fileName) {
+    auto slash = fileName.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// Saving through a symbolic link replaces the file it points to and keeps the link.
+std::string ResolveLinks(const std::string& fileName) {
+    struct stat st {};
+    if (::lstat(fileName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return fileName;
+    char* resolved = ::realpath(fileName.c_str(), nullptr);
+    if (!resolved)
+        return fileName;
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
+mode_t CurrentUmask() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+} // namespace
+
+EFOpenError::EFOpenError(const std::string& fileName)
+    : EStreamError(Format("ファイル %s は開けません", fileName)) {}
+
+EFCreateError::EFCreateError(const std::string& fileName)
+    : EStreamError(Format("ファイル %s を作成できません", fileName)) {}
+
+EReadError::EReadError() : EStreamError("ストリームからの読み込みエラー") {}
+
+EWriteError::EWriteError() : EStreamError("ストリームへの書き込みエラー") {}
+
+void TStream::ReadBuffer(void* buffer, std::uint64_t count) {
+    if (count != 0 && Read(buffer, count) != count)
+        throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, std::uint64_t count) {
+    if (count != 0 && Write(buffer, count) != count)
+        throw EWriteError();
+}
+
+std::uint64_t TMemoryStream::Read(void* buffer, std::uint64_t count) {
+    std::uint64_t left = Position < Bytes.size() ? Bytes.size() - Position : 0;
+    std::uint64_t n = std::min(count, left);
+    if (n != 0)
+        std::memcpy(buffer, Bytes.data() + Position, n);
+    Position += n;
+    return n;
+}
+
+std::uint64_t TMemoryStream::Write(const void* buffer, std::uint64_t count) {
+    if (Position + count > Bytes.size())
+        Bytes.resize(Position + count);
+    if (count != 0)
+        std::memcpy(Bytes.data() + Position, buffer, count);
+    Position += count;
+    return count;
+}
+
+FileHandle::~FileHandle() {
+    if (Fd >= 0)
+        ::close(Fd);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : Fd(std::exchange(other.Fd, -1)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (Fd >= 0)
+            ::close(Fd);
+        Fd = std::exchange(other.Fd, -1);
+    }
+    return *this;
+}
+
+TFileStream::TFileStream(const std::string& fileName) : Handle(OpenLockedRegularFile(fileName)) {
+    if (!Handle)
+        throw EFOpenError(fileName);
+}
+
+std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
+    return ReadFully(Handle.get(), buffer, count);
+}
+
+std::uint64_t TFileStream::Write(const void*, std::uint64_t) { return 0; }
+
+std::uint64_t TFileStream::Size() const {
+    struct stat st {};
+    if (fstat(Handle.get(), &st) != 0)
+        throw EReadError();
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+TFileReplaceStream::TFileReplaceStream(const std::string& fileName)
+    : FileName(fileName), Target(ResolveLinks(fileName)) {
+    struct stat st {};
+    bool exists = ::stat(Target.c_str(), &st) == 0;
+    if (exists) {
+        // Only a regular file we may write is replaced: never a folder or a device, and never
+        // a file that is read-only to us or in use by another program.
+        Existing = OpenLockedRegularFile(Target);
+        if (!S_ISREG(st.st_mode) || !Existing || ::access(Target.c_str(), W_OK) != 0)
+            throw EFCreateError(fileName);
+    }
+    std::string pattern = FolderOf(Target) + "/.tessaly-XXXXXX";
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        throw EFCreateError(fileName);
+    Temp = FileHandle(fd);
+    TempName = pattern;
+    mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    ::fchmod(fd, mode);
+}
+
+TFileReplaceStream::~TFileReplaceStream() {
+    if (!Committed && !TempName.empty())
+        ::unlink(TempName.c_str());
+}
+
+std::uint64_t TFileReplaceStream::Read(void*, std::uint64_t) { return 0; }
+
+std::uint64_t TFileReplaceStream::Write(const void* buffer, std::uint64_t count) {
+    std::uint64_t n = WriteFully(Temp.get(), buffer, count);
+    Written += n;
+    return n;
+}
+
+void TFileReplaceStream::Commit() {
+    // A replaced file must survive a crash right after the rename, so its successor reaches
+    // the disk first. A brand-new file has nothing to lose and skips the costly flush.
+    if (Existing && ::fsync(Temp.get()) != 0)
+        throw EWriteError();
+    if (::close(Temp.release()) != 0)
+        throw EWriteError();
+    if (::rename(TempName.c_str(), Target.c_str()) != 0)
+        throw EFCreateError(FileName);
+    Committed = true;
+}

@@ -1,0 +1,127 @@
+// Byte streams: the in-memory stream and the file streams through which waves are read and
+// written, with their failures.
+#pragma once
+
+#include "Exception.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+class EStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// "file %s cannot be opened"
+class EFOpenError : public EStreamError {
+public:
+    explicit EFOpenError(const std::string& fileName);
+};
+
+// "file %s cannot be created"
+class EFCreateError : public EStreamError {
+public:
+    explicit EFCreateError(const std::string& fileName);
+};
+
+// "error reading from the stream"
+class EReadError : public EStreamError {
+public:
+    EReadError();
+};
+
+// "error writing to the stream"
+class EWriteError : public EStreamError {
+public:
+    EWriteError();
+};
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+
+    // Copy up to count bytes and return how many were copied.
+    virtual std::uint64_t Read(void* buffer, std::uint64_t count) = 0;
+    virtual std::uint64_t Write(const void* buffer, std::uint64_t count) = 0;
+    virtual std::uint64_t Size() const = 0;
+
+    // As Read and Write, but anything short of count raises EReadError or EWriteError.
+    void ReadBuffer(void* buffer, std::uint64_t count);
+    void WriteBuffer(const void* buffer, std::uint64_t count);
+};
+
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    explicit TMemoryStream(std::vector<std::uint8_t> bytes) : Bytes(std::move(bytes)) {}
+
+    std::uint64_t Read(void* buffer, std::uint64_t count) override;
+    std::uint64_t Write(const void* buffer, std::uint64_t count) override;
+    std::uint64_t Size() const override { return Bytes.size(); }
+
+    const std::vector<std::uint8_t>& bytes() const { return Bytes; }
+    std::uint64_t Position = 0;
+
+private:
+    std::vector<std::uint8_t> Bytes;
+};
+
+// A file descriptor closed on every path.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : Fd(fd) {}
+    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    int get() const { return Fd; }
+    int release() { return std::exchange(Fd, -1); }
+    explicit operator bool() const { return Fd >= 0; }
+
+private:
+    int Fd = -1;
+};
+
+// An existing regular file opened for reading, held under an exclusive advisory lock so that
+// no cooperating program uses it meanwhile. Never blocks and never creates the file.
+class TFileStream : public TStream {
+public:
+    explicit TFileStream(const std::string& fileName); // raises EFOpenError
+
+    std::uint64_t Read(void* buffer, std::uint64_t count) override;
+    std::uint64_t Write(const void* buffer, std::uint64_t count) override;
+    std::uint64_t Size() const override;
+
+private:
+    FileHandle Handle;
+};
+
+// Writes a file so that no failure loses data: the bytes go to a fresh temporary file in the
+// destination's folder, which Commit() flushes and renames over the destination. Until then
+// the destination is untouched; an uncommitted stream removes its temporary file.
+class TFileReplaceStream : public TStream {
+public:
+    explicit TFileReplaceStream(const std::string& fileName); // raises EFCreateError
+    ~TFileReplaceStream() override;
+
+    std::uint64_t Read(void* buffer, std::uint64_t count) override;
+    std::uint64_t Write(const void* buffer, std::uint64_t count) override;
+    std::uint64_t Size() const override { return Written; }
+
+    // Puts the written bytes in place of the destination; raises EWriteError or EFCreateError.
+    void Commit();
+
+private:
+    std::string FileName; // as the caller named it, for messages
+    std::string Target;   // the file actually replaced: a link's target, not the link
+    std::string TempName;
+    FileHandle Temp;
+    FileHandle Existing; // the file being replaced, locked, or none
+    std::uint64_t Written = 0;
+    bool Committed = false;
+};
