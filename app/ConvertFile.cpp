@@ -10,8 +10,7 @@ namespace {
 
 // Runs one step of a file's conversion. A failure becomes the status word, unless an earlier
 // failure already set one: the first failure decides.
-template <typename Step>
-void Guarded(std::string& status, const char* failureWord, Step&& step) {
+template <typename Step> void Guarded(std::string& status, const char* failureWord, Step&& step) {
     try {
         step();
     } catch (const std::exception&) {
@@ -73,7 +72,8 @@ void Renormalize8Bit(TRvWave& wave) {
 } // namespace
 
 std::string FormatDescription(const TRvWave& wave) {
-    std::string text = std::to_string(wave.GetFreq()) + "Hz " + std::to_string(wave.GetBits()) + "Bit ";
+    std::string text =
+        std::to_string(wave.GetFreq()) + "Hz " + std::to_string(wave.GetBits()) + "Bit ";
     if (wave.GetChannels() == 1)
         text += "Mono";
     else if (wave.GetChannels() == 2)

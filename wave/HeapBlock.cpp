@@ -33,7 +33,9 @@ HeapBlock::HeapBlock(std::uint64_t size) : Size(size) {
         throw EOutOfMemory();
 }
 
-HeapBlock::~HeapBlock() { reset(); }
+HeapBlock::~HeapBlock() {
+    reset();
+}
 
 HeapBlock::HeapBlock(HeapBlock&& other) noexcept
     : Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),

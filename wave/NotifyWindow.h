@@ -27,4 +27,6 @@ private:
 };
 
 // What a message nobody handles yields.
-inline std::intptr_t DefWindowProc(std::uint32_t /*message*/) { return 0; }
+inline std::intptr_t DefWindowProc(std::uint32_t /*message*/) {
+    return 0;
+}

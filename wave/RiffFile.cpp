@@ -13,7 +13,8 @@ constexpr std::uint64_t kWaveHeaderBytes = 38; // RIFF size of a wave image with
 } // namespace
 
 bool FitsInRiff(std::uint64_t dataSize) {
-    return dataSize <= kMaxChunkSize && kWaveHeaderBytes + dataSize + (dataSize & 1) <= kMaxChunkSize;
+    return dataSize <= kMaxChunkSize &&
+           kWaveHeaderBytes + dataSize + (dataSize & 1) <= kMaxChunkSize;
 }
 
 TRiffMemoryFile::TRiffMemoryFile(std::uint8_t* image, std::uint64_t length)

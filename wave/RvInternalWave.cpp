@@ -31,7 +31,9 @@ void TRvInternalWAVE::CreateWAVE(std::int32_t rate, std::int32_t bits, std::int3
     RecomputeDerivedFields();
 }
 
-void TRvInternalWAVE::FreeWAVE() { WaveData.reset(); }
+void TRvInternalWAVE::FreeWAVE() {
+    WaveData.reset();
+}
 
 std::uint32_t TRvInternalWAVE::ConvertibleFrameSize() const {
     const auto bits = WaveFormat.wBitsPerSample;
@@ -118,7 +120,8 @@ std::intptr_t TRvInternalWAVE::NotifyWndProc(std::uint32_t message) {
 }
 
 void TRvInternalWAVE::DeviceDone(std::uint32_t message) {
-    if ((message == MM_WOM_DONE && DeviceState == 1) || (message == MM_WIM_DATA && DeviceState == -1))
+    if ((message == MM_WOM_DONE && DeviceState == 1) ||
+        (message == MM_WIM_DATA && DeviceState == -1))
         StopDevice();
     DeviceState = 0;
 }

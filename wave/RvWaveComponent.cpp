@@ -68,7 +68,8 @@ void TRvWave::SetFreq(std::int32_t value) {
     if (value <= 0)
         throw ERvWaveInvalidWavePara("TRvWave.Setfreq: Invalid Frequency");
     wave.WaveFormat.nSamplesPerSec = static_cast<std::uint32_t>(value);
-    wave.WaveFormat.nAvgBytesPerSec = static_cast<std::uint32_t>(value) * wave.WaveFormat.nBlockAlign;
+    wave.WaveFormat.nAvgBytesPerSec =
+        static_cast<std::uint32_t>(value) * wave.WaveFormat.nBlockAlign;
 }
 
 void TRvWave::SetBits(std::int32_t value) {

@@ -12,9 +12,13 @@ namespace {
 
 constexpr std::uint64_t kImageHeaderSize = 46; // RIFF, WAVE, an 18-byte "fmt " and "data" headers
 
-[[noreturn]] void Refuse(const char* message) { throw ERvWaveInvalidWaveFile(message); }
+[[noreturn]] void Refuse(const char* message) {
+    throw ERvWaveInvalidWaveFile(message);
+}
 
-[[noreturn]] void SaveFailed(const char* message) { throw ERvWaveInOutError(message); }
+[[noreturn]] void SaveFailed(const char* message) {
+    throw ERvWaveInOutError(message);
+}
 
 } // namespace
 

@@ -54,7 +54,9 @@ bool IsRegularFile(int fd) {
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool LockExclusively(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+bool LockExclusively(int fd) {
+    return flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
 
 // Opens an existing regular file and locks it, or gives no handle. O_NONBLOCK keeps a FIFO
 // or a device from hanging the open; it is refused afterwards for not being a regular file.
@@ -156,7 +158,9 @@ std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
     return ReadFully(Handle.get(), buffer, count);
 }
 
-std::uint64_t TFileStream::Write(const void*, std::uint64_t) { return 0; }
+std::uint64_t TFileStream::Write(const void*, std::uint64_t) {
+    return 0;
+}
 
 std::uint64_t TFileStream::Size() const {
     struct stat st {};
@@ -191,7 +195,9 @@ TFileReplaceStream::~TFileReplaceStream() {
         ::unlink(TempName.c_str());
 }
 
-std::uint64_t TFileReplaceStream::Read(void*, std::uint64_t) { return 0; }
+std::uint64_t TFileReplaceStream::Read(void*, std::uint64_t) {
+    return 0;
+}
 
 std::uint64_t TFileReplaceStream::Write(const void* buffer, std::uint64_t count) {
     std::uint64_t n = WriteFully(Temp.get(), buffer, count);

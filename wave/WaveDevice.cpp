@@ -5,6 +5,10 @@ TWaveDeviceApi NoDevices;
 TWaveDeviceApi* Current = &NoDevices;
 } // namespace
 
-TWaveDeviceApi& WaveDevices() { return *Current; }
+TWaveDeviceApi& WaveDevices() {
+    return *Current;
+}
 
-void SetWaveDevices(TWaveDeviceApi* api) { Current = api ? api : &NoDevices; }
+void SetWaveDevices(TWaveDeviceApi* api) {
+    Current = api ? api : &NoDevices;
+}

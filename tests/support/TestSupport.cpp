@@ -39,7 +39,8 @@ Bytes ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
@@ -67,7 +68,9 @@ void AppendLE32(Bytes& out, std::uint32_t value) {
     AppendLE16(out, static_cast<std::uint16_t>(value >> 16));
 }
 
-void AppendText(Bytes& out, const char* fourChars) { out.insert(out.end(), fourChars, fourChars + 4); }
+void AppendText(Bytes& out, const char* fourChars) {
+    out.insert(out.end(), fourChars, fourChars + 4);
+}
 
 Bytes ChunkWithSize(const char* id, std::uint32_t size, const Bytes& data) {
     Bytes out;
@@ -92,7 +95,8 @@ Bytes Riff(const char* formType, std::initializer_list<Bytes> chunks) {
 }
 
 Bytes FmtRecord(const Format& f, bool withExtra, std::uint16_t extraSize) {
-    const std::uint16_t align = f.BlockAlign ? f.BlockAlign : static_cast<std::uint16_t>(f.Channels * (f.Bits / 8));
+    const std::uint16_t align =
+        f.BlockAlign ? f.BlockAlign : static_cast<std::uint16_t>(f.Channels * (f.Bits / 8));
     const std::uint32_t avg = f.AvgBytesPerSec ? f.AvgBytesPerSec : f.Rate * align;
     Bytes out;
     AppendLE16(out, f.Tag);

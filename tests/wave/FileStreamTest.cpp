@@ -1,0 +1,132 @@
+// Opening files for a load and replacing files on a save.
+#include "RvWAVE.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class FileStreams : public ::testing::Test {
+protected:
+    std::string MakeWave(const std::string& name) {
+        const std::string path = Dir / name;
+        WriteFileBytes(path, WaveImage({1, 1, 8000, 16}, Samples16({1, 2, 3})));
+        return path;
+    }
+    std::string OpenFailure(const std::string& path) {
+        return "ファイル " + path + " は開けません";
+    }
+    std::string CreateFailure(const std::string& path) {
+        return "ファイル " + path + " を作成できません";
+    }
+
+    // The message of a save of Rv to path, or "" when it succeeds.
+    std::string SaveFailure(const std::string& path) {
+        try {
+            Rv.SaveToFile(path);
+        } catch (const EStreamError& e) {
+            return e.what();
+        }
+        return "";
+    }
+    std::string LoadFailure(const std::string& path) {
+        try {
+            Rv.LoadFromFile(path);
+        } catch (const EStreamError& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    TempDir Dir;
+    TRvWave Rv;
+};
+
+TEST_F(FileStreams, OnlyAnExistingRegularFileOpensForReading) {
+    const std::string missing = Dir / "missing.wav";
+    EXPECT_EQ(LoadFailure(missing), OpenFailure(missing));
+    EXPECT_FALSE(FileExists(missing)) << "opening must never create";
+    EXPECT_EQ(LoadFailure(Dir.path()), OpenFailure(Dir.path()));
+    const std::string fifo = Dir / "pipe.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(LoadFailure(fifo), OpenFailure(fifo)) << "a FIFO must neither hang nor load";
+    EXPECT_EQ(LoadFailure("/dev/zero"), OpenFailure("/dev/zero"));
+}
+
+TEST_F(FileStreams, FileLockedByAnotherHolderCannotBeOpenedOrReplaced) {
+    const std::string path = MakeWave("busy.wav");
+    const Bytes before = ReadFileBytes(path);
+    const int holder = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    EXPECT_EQ(LoadFailure(path), OpenFailure(path));
+    EXPECT_EQ(SaveFailure(path), CreateFailure(path));
+    close(holder);
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(LoadFailure(path), "");
+}
+
+TEST_F(FileStreams, SaveIntoAMissingFolderCreatesNothing) {
+    const std::string path = Dir / "no-such-folder/out.wav";
+    EXPECT_EQ(SaveFailure(path), CreateFailure(path));
+    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{});
+}
+
+TEST_F(FileStreams, FolderInTheWayIsLeftAlone) {
+    const std::string path = Dir / "taken.wav";
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    WriteFileBytes(path + "/inside", {1});
+    EXPECT_EQ(SaveFailure(path), CreateFailure(path));
+    EXPECT_EQ(ListFolder(path), std::vector<std::string>{"inside"});
+    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"taken.wav"});
+}
+
+TEST_F(FileStreams, SaveReplacesAFileAndKeepsItsPermissions) {
+    const std::string path = MakeWave("out.wav");
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    Rv.SetFreq(22050);
+    EXPECT_EQ(SaveFailure(path), "");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadFileBytes(path).size(), 48u);
+    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"out.wav"});
+}
+
+TEST_F(FileStreams, NewFileFollowsTheUmask) {
+    const mode_t old = umask(027);
+    const std::string path = Dir / "new.wav";
+    EXPECT_EQ(SaveFailure(path), "");
+    umask(old);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(FileStreams, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
+    const std::string target = MakeWave("target.wav");
+    const std::string link = Dir / "link.wav";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    Rv.SetFreq(11025);
+    EXPECT_EQ(SaveFailure(link), "");
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    Rv.LoadFromFile(target);
+    EXPECT_EQ(Rv.GetFreq(), 11025);
+}
+
+TEST_F(FileStreams, FailedImageBuildLeavesDestinationAndNoTemporaryFile) {
+    const std::string path = MakeWave("keep.wav");
+    const Bytes before = ReadFileBytes(path);
+    Rv.Wave()->WaveData = HeapBlock(0xFFFFFFF0ull); // too large for RIFF; never touched
+    EXPECT_THROW(Rv.SaveToFile(path), ERvWaveInOutError);
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"keep.wav"});
+}
+
+} // namespace

@@ -1,0 +1,230 @@
+// Reading and writing RIFF WAVE images in memory.
+#include "Exception.h"
+#include "RvInternalWave.h"
+#include "Stream.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+Bytes SamplesOf(const TRvInternalWAVE& wave) {
+    return Bytes(wave.WaveData.data(), wave.WaveData.data() + wave.DataSize());
+}
+
+void Load(TRvInternalWAVE& wave, const Bytes& image) {
+    TMemoryStream stream(image);
+    wave.LoadFromFile(stream);
+}
+
+Bytes Save(const TRvInternalWAVE& wave) {
+    TMemoryStream stream;
+    wave.SaveToFile(stream);
+    return stream.bytes();
+}
+
+// The load's failure message for image, or "" when it loads.
+std::string LoadFailure(TRvInternalWAVE& wave, const Bytes& image) {
+    try {
+        Load(wave, image);
+        return "";
+    } catch (const ERvWaveInvalidWaveFile& e) {
+        return e.what();
+    }
+}
+
+const Format kStereo16{1, 2, 22050, 16};
+
+TEST(WaveImage, SavesExactlyTheCanonicalImage) {
+    TRvInternalWAVE wave;
+    Load(wave, WaveImage(kStereo16, Samples16({1, -2, 300, -400})));
+    Bytes expected;
+    AppendText(expected, "RIFF");
+    AppendLE32(expected, 38 + 8);
+    AppendText(expected, "WAVE");
+    AppendText(expected, "fmt ");
+    AppendLE32(expected, 18);
+    Bytes record = FmtRecord(kStereo16, true, 0);
+    expected.insert(expected.end(), record.begin(), record.end());
+    AppendText(expected, "data");
+    AppendLE32(expected, 8);
+    Bytes samples = Samples16({1, -2, 300, -400});
+    expected.insert(expected.end(), samples.begin(), samples.end());
+    EXPECT_EQ(Save(wave), expected);
+}
+
+TEST(WaveImage, SixteenByteFormatComesBackTwoBytesLonger) {
+    const Bytes source = WaveImage(kStereo16, Samples16({5, 6}));
+    TRvInternalWAVE wave;
+    Load(wave, source);
+    const Bytes saved = Save(wave);
+    ASSERT_EQ(saved.size(), source.size() + 2);
+    EXPECT_EQ(saved[4], source[4] + 2); // RIFF size
+    EXPECT_EQ(saved[16], 18);           // "fmt " size
+    EXPECT_EQ(saved[36], 0);            // extra size
+    EXPECT_EQ(saved[37], 0);
+    EXPECT_TRUE(std::equal(source.end() - 12, source.end(), saved.end() - 12)); // "data" chunk
+}
+
+TEST(WaveImage, OddDataGetsAPadByteAndEmptyDataSavesAs46Bytes) {
+    TRvInternalWAVE wave;
+    Load(wave, WaveImage({1, 1, 8000, 8}, {10, 20, 30}));
+    Bytes saved = Save(wave);
+    ASSERT_EQ(saved.size(), 50u);
+    EXPECT_EQ(saved[4], 42);
+    EXPECT_EQ(saved[42], 3);
+    EXPECT_EQ(saved[49], 0);
+
+    Load(wave, WaveImage({1, 1, 8000, 8}, {}));
+    EXPECT_EQ(wave.DataSize(), 0u);
+    saved = Save(wave);
+    ASSERT_EQ(saved.size(), 46u);
+    EXPECT_EQ(saved[4], 38);
+    EXPECT_EQ(saved[42], 0);
+}
+
+TEST(WaveImage, NonPcmRecordIsCarriedUnchanged) {
+    const Format alaw{6, 1, 8000, 8, 8000, 1};
+    TRvInternalWAVE wave;
+    Load(wave,
+         Riff("WAVE", {Chunk("fmt ", FmtRecord(alaw, true, 0)), Chunk("data", {0xD5, 0x55})}));
+    EXPECT_EQ(wave.WaveFormat.wFormatTag, 6);
+    const Bytes saved = Save(wave);
+    const Bytes record = FmtRecord(alaw, true, 0);
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), saved.begin() + 20));
+}
+
+TEST(WaveImage, SkipsOtherChunksAndTheirPadBytes) {
+    const Bytes image =
+        Riff("WAVE", {Chunk("JUNK", Bytes(3, 9)), Chunk("fmt ", FmtRecord(kStereo16)),
+                      Chunk("LIST", Bytes(5, 7)), Chunk("data", Samples16({9, 8})),
+                      Chunk("id3 ", Bytes(4, 1))});
+    TRvInternalWAVE wave;
+    Load(wave, image);
+    EXPECT_EQ(SamplesOf(wave), Samples16({9, 8}));
+    EXPECT_EQ(wave.WaveFormat.nSamplesPerSec, 22050u);
+}
+
+TEST(WaveImage, UsesTheFirstRiffChunkOfFormWave) {
+    Bytes image = Riff("AVI ", {Chunk("data", Bytes(4, 1))});
+    const Bytes wave1 = WaveImage(kStereo16, Samples16({1, 1}));
+    const Bytes wave2 = WaveImage(kStereo16, Samples16({2, 2}));
+    image.insert(image.end(), wave1.begin(), wave1.end());
+    image.insert(image.end(), wave2.begin(), wave2.end());
+    TRvInternalWAVE wave;
+    Load(wave, image);
+    EXPECT_EQ(SamplesOf(wave), Samples16({1, 1}));
+}
+
+TEST(WaveImage, ShortFormatChunkLeavesTheRestOfTheRecord) {
+    Bytes fmt = FmtRecord(kStereo16);
+    fmt.resize(4); // tag and channels only
+    TRvInternalWAVE wave;
+    Load(wave, Riff("WAVE", {Chunk("fmt ", fmt), Chunk("data", {1, 2, 3, 4})}));
+    EXPECT_EQ(wave.WaveFormat.nChannels, 2);
+    EXPECT_EQ(wave.WaveFormat.nSamplesPerSec, 44100u);
+    EXPECT_EQ(wave.WaveFormat.wBitsPerSample, 16);
+}
+
+TEST(WaveImage, RefusalsCarryTheirMessages) {
+    TRvInternalWAVE wave;
+    const Bytes fmt = Chunk("fmt ", FmtRecord(kStereo16));
+    const Bytes data = Chunk("data", Samples16({1, 2}));
+    EXPECT_EQ(LoadFailure(wave, Bytes{'R', 'I', 'F', 'F'}),
+              "TRvInternalWave.LoadFromFile:Not a waveform-audio file.");
+    EXPECT_EQ(LoadFailure(wave, Riff("AVI ", {fmt, data})),
+              "TRvInternalWave.LoadFromFile:Not a waveform-audio file.");
+    EXPECT_EQ(LoadFailure(wave, Bytes(100, 'x')),
+              "TRvInternalWave.LoadFromFile:Not a waveform-audio file.");
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {data})),
+              "TRvInternalWave.LoadFromFile:Unable to locate fmt chunk.");
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {data, fmt})),
+              "TRvInternalWave.LoadfromFile:Unable to locate data chunk.");
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {ChunkWithSize("fmt ", 16, Bytes(10, 1))})),
+              "TRvInternalWave.LoadfromFile:Error reading fmt chunk.");
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {Chunk("fmt ", FmtRecord(kStereo16, true, 22)),
+                                              Chunk("xtra", Bytes(22, 0)), data})),
+              "");
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {Chunk("fmt ", Bytes(40, 1)), data})),
+              "TRvInternalWave.LoadfromFile:Unsupported fmt chunk.");
+}
+
+TEST(WaveImage, CutOffDataFailsButKeepsTheFileFormat) {
+    Bytes image = Riff("WAVE", {Chunk("fmt ", FmtRecord(kStereo16)),
+                                ChunkWithSize("data", 1000, Samples16({1, 2}))});
+    TRvInternalWAVE wave;
+    EXPECT_EQ(LoadFailure(wave, image), "TRvInternalWave.LoadfromFile:Error reading data chunk.");
+    EXPECT_FALSE(wave.WaveData);
+    EXPECT_EQ(wave.WaveFormat.nSamplesPerSec, 22050u);
+    EXPECT_EQ(wave.WaveFormat.nChannels, 2);
+}
+
+TEST(WaveImage, HugeDeclaredSizesInATinyFileFailWithoutWrapping) {
+    TRvInternalWAVE wave;
+    const Bytes fmt = Chunk("fmt ", FmtRecord(kStereo16));
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {fmt, ChunkWithSize("data", 0xFFFFFFFF, {})})),
+              "TRvInternalWave.LoadfromFile:Error reading data chunk.");
+    EXPECT_EQ(
+        LoadFailure(wave, Riff("WAVE", {ChunkWithSize("fmt ", 0xFFFFFFFE, FmtRecord(kStereo16))})),
+        "TRvInternalWave.LoadfromFile:Error reading fmt chunk.");
+    // A skipped chunk that claims nearly 4 GiB ends the search instead of wrapping around.
+    EXPECT_EQ(LoadFailure(wave, Riff("WAVE", {fmt, ChunkWithSize("LIST", 0xFFFFFFF7, {}),
+                                              Chunk("data", {1, 2})})),
+              "TRvInternalWave.LoadfromFile:Unable to locate data chunk.");
+    Bytes hugeRiff = Riff("WAVE", {fmt, Chunk("data", {1, 2})});
+    hugeRiff[4] = hugeRiff[5] = hugeRiff[6] = hugeRiff[7] = 0xFF;
+    EXPECT_EQ(LoadFailure(wave, hugeRiff), "");
+}
+
+TEST(WaveImage, ChunksPastTheRiffChunkAreNotItsOwn) {
+    Bytes image = Riff("WAVE", {Chunk("fmt ", FmtRecord(kStereo16))});
+    const Bytes data = Chunk("data", Samples16({1, 2}));
+    image.insert(image.end(), data.begin(), data.end());
+    TRvInternalWAVE wave;
+    EXPECT_EQ(LoadFailure(wave, image),
+              "TRvInternalWave.LoadfromFile:Unable to locate data chunk.");
+}
+
+TEST(WaveImage, ShortStreamRaisesTheReadError) {
+    class ShortStream : public TMemoryStream {
+    public:
+        using TMemoryStream::TMemoryStream;
+        std::uint64_t Size() const override { return TMemoryStream::Size() + 10; }
+    };
+    ShortStream stream(WaveImage(kStereo16, {}));
+    TRvInternalWAVE wave;
+    try {
+        wave.LoadFromFile(stream);
+        FAIL();
+    } catch (const EReadError& e) {
+        EXPECT_STREQ(e.what(), "ストリームからの読み込みエラー");
+    }
+    EXPECT_FALSE(wave.WaveData);
+}
+
+TEST(WaveImage, FailedWriteRaisesTheWriteError) {
+    class FullStream : public TMemoryStream {
+    public:
+        std::uint64_t Write(const void*, std::uint64_t count) override { return count / 2; }
+    };
+    FullStream stream;
+    TRvInternalWAVE wave;
+    try {
+        wave.SaveToFile(stream);
+        FAIL();
+    } catch (const EWriteError& e) {
+        EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
+    }
+}
+
+TEST(WaveImage, WaveTooLargeForRiffFailsBeforeWriting) {
+    TRvInternalWAVE wave;
+    wave.WaveData = HeapBlock(0xFFFFFFE0ull); // never touched: the check comes first
+    TMemoryStream stream;
+    EXPECT_THROW(wave.SaveToFile(stream), ERvWaveInOutError);
+    EXPECT_EQ(stream.Size(), 0u);
+}
+
+} // namespace
