@@ -1,0 +1,132 @@
+// tessaly-convert: options, exit status, rows on standard output, and a whole run's state.
+#include "CommandLine.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CommandLine Parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "tessaly-convert");
+    std::vector<const char*> argv;
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(CommandLineOptions, DefaultsMatchTheWindowsDefaults) {
+    const CommandLine line = Parse({"a.wav", "b.wav"});
+    EXPECT_EQ(line.Action, CommandLine::Convert);
+    EXPECT_EQ(line.Settings.RateChoice, 0);
+    EXPECT_TRUE(line.Settings.KeepLowerRate);
+    EXPECT_EQ(line.Settings.BitsChoice, 0);
+    EXPECT_EQ(line.Settings.ChannelsChoice, 0);
+    EXPECT_EQ(line.Settings.Destination, DestinationChoice::WavesFolder);
+    EXPECT_EQ(line.Files, (std::vector<std::string>{"a.wav", "b.wav"}));
+}
+
+TEST(CommandLineOptions, EveryOptionReachesTheSettings) {
+    CommandLine line = Parse({"--rate", "96000", "--no-keep-lower", "--bits=8", "--channels", "1",
+                              "--dir", "/tmp/x y", "--", "--odd-name.wav"});
+    EXPECT_EQ(line.Settings.RateChoice, 96000);
+    EXPECT_FALSE(line.Settings.KeepLowerRate);
+    EXPECT_EQ(line.Settings.BitsChoice, 8);
+    EXPECT_EQ(line.Settings.ChannelsChoice, 1);
+    EXPECT_EQ(line.Settings.Destination, DestinationChoice::SpecifiedFolder);
+    EXPECT_EQ(line.Settings.TargetFolder, "/tmp/x y");
+    EXPECT_EQ(line.Files, std::vector<std::string>{"--odd-name.wav"});
+    line = Parse({"--overwrite", "a.wav"});
+    EXPECT_EQ(line.Settings.Destination, DestinationChoice::Overwrite);
+    EXPECT_EQ(Parse({"x", "--help"}).Action, CommandLine::ShowHelp);
+}
+
+TEST(CommandLineOptions, BadUsageIsRefused) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"--rate", "8000"},
+        {"--rate", "-1", "a.wav"},
+        {"--rate", "44k", "a.wav"},
+        {"--rate", "99999999999", "a.wav"},
+        {"--bits", "24", "a.wav"},
+        {"--channels", "3", "a.wav"},
+        {"--channels"},
+        {"--overwrite", "--dir", "/tmp", "a.wav"},
+        {"--fast", "a.wav"},
+        {"--overwrite=yes", "a.wav"},
+    };
+    for (const auto& args : bad)
+        EXPECT_THROW(Parse(args), UsageError) << ::testing::PrintToString(args);
+}
+
+class ConvertProgram : public ::testing::Test {
+protected:
+    RunResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), TESSALY_CONVERT);
+        return RunProgram(args);
+    }
+    std::string Source(const std::string& name, const Format& format, const Bytes& samples) {
+        const std::string path = Dir / name;
+        WriteFileBytes(path, WaveImage(format, samples));
+        return path;
+    }
+    TempDir Dir;
+    TempDir Out;
+};
+
+TEST_F(ConvertProgram, PrintsOneRowPerFileAndCarriesTheWaveAcross) {
+    const std::string eight = Source("e.wav", {1, 2, 11025, 8}, {1, 2, 3, 4});
+    const RunResult run = Run({"--channels", "1", "--dir", Out.path(), eight, Dir / "gone.wav"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "e.wav|" + Dir.path() + "/|" + Out.path() +
+                           "/|変換完了|11025Hz 8Bit Stereo|→11025Hz 8Bit Mono\n"
+                           "gone.wav|" +
+                           Dir.path() + "/|" + Out.path() +
+                           "/|読込失敗|11025Hz 8Bit Mono|→11025Hz 8Bit Mono\n");
+    EXPECT_EQ(run.Err, "") << "no progress line when standard error is not a terminal";
+    EXPECT_EQ(ListFolder(Out.path()), std::vector<std::string>{"e.wav"});
+}
+
+TEST_F(ConvertProgram, ExitsZeroOnlyWhenEveryFileConverted) {
+    const std::string a = Source("a.wav", {1, 1, 8000, 16}, Samples16({1}));
+    const std::string b = Source("b.wav", {1, 1, 8000, 16}, Samples16({2}));
+    EXPECT_EQ(Run({"--dir", Out.path(), a, b}).ExitCode, 0);
+    EXPECT_EQ(Run({"--dir", Out.path(), a, Dir.path()}).ExitCode, 1);
+}
+
+TEST_F(ConvertProgram, BadUsageConvertsNothing) {
+    const std::string a = Source("a.wav", {1, 1, 8000, 16}, Samples16({1}));
+    const RunResult run = Run({"--overwrite", "--dir", Out.path(), a});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_NE(run.Err.find("--overwrite"), std::string::npos);
+    EXPECT_EQ(run.Err.find('\n'), run.Err.size() - 1) << "one line";
+    EXPECT_EQ(ListFolder(Out.path()), std::vector<std::string>{});
+    EXPECT_EQ(Run({"--help"}).ExitCode, 0);
+}
+
+TEST_F(ConvertProgram, EightBitNonPcmFileDoesNotEndTheRun) {
+    const std::string ulaw = Source("u.wav", {7, 1, 8000, 8}, {1, 2});
+    const std::string pcm = Source("p.wav", {1, 1, 8000, 16}, Samples16({1}));
+    const RunResult run = Run({"--dir", Out.path(), ulaw, pcm});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(
+        run.Out.find("u.wav|" + Dir.path() + "/|" + Out.path() + "/|ビット変換に失敗しました"),
+        std::string::npos);
+    EXPECT_NE(run.Out.find("p.wav|" + Dir.path() + "/|" + Out.path() + "/|変換完了"),
+              std::string::npos);
+}
+
+TEST_F(ConvertProgram, OverwriteKeepsTheSourceWhenTheDiskIsFull) {
+    const std::string path = Source("big.wav", {1, 1, 8000, 8}, Bytes(4000, 200));
+    const Bytes before = ReadFileBytes(path);
+    // A file-size limit of 1 KiB makes every larger write fail as on a full disk.
+    const RunResult run = RunProgram({"sh", "-c", "trap '' XFSZ; ulimit -f 2; exec \"$0\" \"$@\"",
+                                      TESSALY_CONVERT, "--overwrite", "--bits", "16", path});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Out.find("|保存に失敗しました|"), std::string::npos) << run.Out;
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"big.wav"})
+        << "no temporary file left";
+}
+
+} // namespace

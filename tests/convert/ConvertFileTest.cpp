@@ -1,0 +1,219 @@
+// Converting single files: destinations, settings, status words and the rows they give.
+#include "ConvertFile.h"
+#include "RvWAVE.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+// The six fields of a row, split at each "|".
+std::vector<std::string> Fields(const std::string& row) {
+    std::vector<std::string> fields;
+    std::stringstream in(row);
+    for (std::string field; std::getline(in, field, '|');)
+        fields.push_back(field);
+    return fields;
+}
+
+std::string Row(const std::string& name, const std::string& from, const std::string& to,
+                const std::string& status, const std::string& before, const std::string& after) {
+    return name + "|" + from + "|" + to + "|" + status + "|" + before + "|→" + after;
+}
+
+class ConvertFileTest : public ::testing::Test {
+protected:
+    ConvertFileTest() {
+        Out = Dir / "out";
+        mkdir(Out.c_str(), 0755);
+        Settings.Destination = DestinationChoice::SpecifiedFolder;
+        Settings.TargetFolder = Out;
+    }
+    std::string Source(const std::string& name, const Format& format, const Bytes& samples) {
+        const std::string path = Dir / name;
+        WriteFileBytes(path, WaveImage(format, samples));
+        return path;
+    }
+    std::string Convert(const std::string& path) {
+        return ConvertFile(path, Settings, Program + "/", Rv);
+    }
+    // The format and samples of a written file, as the wave unit reads it back.
+    TWaveFormatEx Written(const std::string& path, Bytes* samples = nullptr) {
+        TRvWave check;
+        check.LoadFromFile(path);
+        const TRvInternalWAVE& wave = *check.Wave();
+        if (samples)
+            samples->assign(wave.WaveData.data(), wave.WaveData.data() + wave.DataSize());
+        return wave.WaveFormat;
+    }
+
+    TempDir Dir;
+    TempDir ProgramDir;
+    std::string Program = ProgramDir.path();
+    std::string Out;
+    ConversionSettings Settings;
+    TRvWave Rv;
+};
+
+TEST_F(ConvertFileTest, FileAlreadyInFormatIsSavedUnchanged) {
+    const std::string path = Source("a.wav", {1, 2, 44100, 16}, Samples16({1, 2, 3, 4}));
+    EXPECT_EQ(Convert(path), Row("a.wav", Dir.path() + "/", Out + "/", "変換完了",
+                                 "44100Hz 16Bit Stereo", "44100Hz 16Bit Stereo"));
+    Bytes samples;
+    EXPECT_EQ(Written(Out + "/a.wav", &samples).nSamplesPerSec, 44100u);
+    EXPECT_EQ(samples, Samples16({1, 2, 3, 4}));
+}
+
+TEST_F(ConvertFileTest, ConvertsRateWidthAndChannelsAsChosen) {
+    const std::string path = Source("b.wav", {1, 1, 44100, 8}, {0, 128, 255});
+    Settings.RateChoice = 22050;
+    Settings.BitsChoice = 16;
+    Settings.ChannelsChoice = 2;
+    EXPECT_EQ(Fields(Convert(path))[5], "→22050Hz 16Bit Stereo");
+    Bytes samples;
+    const TWaveFormatEx format = Written(Out + "/b.wav", &samples);
+    EXPECT_EQ(format.nAvgBytesPerSec, 22050u * 4);
+    EXPECT_EQ(samples, Samples16({-32768, -32768, 0, 0, 32512, 32512}));
+}
+
+TEST_F(ConvertFileTest, KeepLowerRateDecidesWhetherARateIsRaised) {
+    const std::string path = Source("low.wav", {1, 1, 22050, 16}, Samples16({7}));
+    Settings.RateChoice = 44100;
+    EXPECT_EQ(Fields(Convert(path))[5], "→22050Hz 16Bit Mono");
+    Settings.KeepLowerRate = false;
+    EXPECT_EQ(Fields(Convert(path))[5], "→44100Hz 16Bit Mono");
+    Bytes samples;
+    EXPECT_EQ(Written(Out + "/low.wav", &samples).nAvgBytesPerSec, 88200u);
+    EXPECT_EQ(samples, Samples16({7})) << "a relabel never resamples";
+
+    Settings.KeepLowerRate = true;
+    Settings.RateChoice = 8000;
+    EXPECT_EQ(Fields(Convert(path))[5], "→8000Hz 16Bit Mono") << "a higher rate is lowered";
+}
+
+TEST_F(ConvertFileTest, EightBitSourceLosesOnlyAPartialFrame) {
+    const std::string stereo = Source("s8.wav", {1, 2, 8000, 8, 0, 9}, {1, 2, 3, 4, 5});
+    EXPECT_EQ(Fields(Convert(stereo))[3], "変換完了");
+    Bytes samples;
+    const TWaveFormatEx format = Written(Out + "/s8.wav", &samples);
+    EXPECT_EQ(samples, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(format.nBlockAlign, 2) << "recomputed by the round trip through 16 bit";
+    EXPECT_EQ(format.nAvgBytesPerSec, 16000u);
+
+    const std::string mono = Source("m8.wav", {1, 1, 8000, 8}, {1, 2, 3, 4, 5});
+    Convert(mono);
+    Written(Out + "/m8.wav", &samples);
+    EXPECT_EQ(samples, (Bytes{1, 2, 3, 4, 5}));
+}
+
+TEST_F(ConvertFileTest, WavesFolderIsMadeBesideTheProgramEvenWhenTheLoadFails) {
+    Settings.Destination = DestinationChoice::WavesFolder;
+    const std::string missing = Dir / "missing.wav";
+    EXPECT_EQ(Convert(missing), Row("missing.wav", Dir.path() + "/", Program + "/Waves/",
+                                    "読込失敗", "44100Hz 16Bit Mono", "44100Hz 16Bit Mono"));
+    EXPECT_EQ(ListFolder(Program), std::vector<std::string>{"Waves"});
+    EXPECT_EQ(ListFolder(Program + "/Waves"), std::vector<std::string>{});
+
+    const std::string path = Source("w.wav", {1, 1, 8000, 16}, Samples16({1}));
+    EXPECT_EQ(Fields(Convert(path))[3], "変換完了");
+    EXPECT_TRUE(FileExists(Program + "/Waves/w.wav"));
+}
+
+TEST_F(ConvertFileTest, WavesFolderThatCannotBeMadeFailsTheSave) {
+    Settings.Destination = DestinationChoice::WavesFolder;
+    WriteFileBytes(Program + "/Waves", {1}); // a file where the folder should be
+    const std::string path = Source("w.wav", {1, 1, 8000, 16}, Samples16({1}));
+    EXPECT_EQ(Fields(Convert(path))[3], "保存に失敗しました");
+}
+
+TEST_F(ConvertFileTest, OverwriteReplacesTheSource) {
+    const std::string path = Source("o.wav", {1, 2, 44100, 16}, Samples16({100, 300}));
+    Settings.Destination = DestinationChoice::Overwrite;
+    Settings.ChannelsChoice = 1;
+    const auto fields = Fields(Convert(path));
+    EXPECT_EQ(fields[2], fields[1]);
+    Bytes samples;
+    EXPECT_EQ(Written(path, &samples).nChannels, 1);
+    EXPECT_EQ(samples, Samples16({200}));
+}
+
+TEST_F(ConvertFileTest, SpecifiedFolderIsUsedAsTyped) {
+    const std::string missing = Dir / "nothing.wav";
+    Settings.TargetFolder = "";
+    EXPECT_EQ(Fields(Convert(missing))[2], "/");
+    Settings.TargetFolder = Out + "/";
+    EXPECT_EQ(Fields(Convert(missing))[2], Out + "//");
+    const std::string path = Source("c.wav", {1, 1, 8000, 16}, Samples16({1}));
+    EXPECT_EQ(Fields(Convert(path))[3], "変換完了");
+    EXPECT_TRUE(FileExists(Out + "/c.wav"));
+}
+
+TEST_F(ConvertFileTest, SaveIntoAMissingOrBarredFolderFails) {
+    const std::string path = Source("d.wav", {1, 1, 8000, 16}, Samples16({1}));
+    Settings.TargetFolder = Dir / "no|such";
+    const std::string row = Convert(path);
+    EXPECT_EQ(row, Row("d.wav", Dir.path() + "/", Dir.path() + "/no|such/", "保存に失敗しました",
+                       "8000Hz 16Bit Mono", "8000Hz 16Bit Mono"));
+    EXPECT_EQ(Fields(row).size(), 7u) << "a typed \"|\" shifts the fields";
+}
+
+TEST_F(ConvertFileTest, EachFailingStepGivesItsOwnStatusWord) {
+    // 16-bit A-law-tagged data: nothing converts it, but it can be relabelled and copied.
+    const std::string odd = Source("odd.wav", {6, 1, 8000, 16}, Samples16({1, 2}));
+    Settings.RateChoice = 16000;
+    Settings.KeepLowerRate = false;
+    EXPECT_EQ(Fields(Convert(odd))[3], "変換完了");
+    Settings.BitsChoice = 8;
+    EXPECT_EQ(Fields(Convert(odd))[3], "ビット変換に失敗しました");
+    Settings.BitsChoice = 0;
+    Settings.ChannelsChoice = 2;
+    const std::string row = Convert(odd);
+    EXPECT_EQ(Fields(row)[3], "チャンネル変換に失敗しました");
+    EXPECT_EQ(Fields(row)[5], "→16000Hz 16Bit Mono") << "after shows the state the failure left";
+
+    const std::string text = Dir / "notes.txt";
+    WriteFileBytes(text, Bytes(80, 'x'));
+    EXPECT_EQ(Fields(Convert(text))[3], "読込失敗");
+}
+
+TEST_F(ConvertFileTest, RateThatCannotBeSetFailsItsStep) {
+    const std::string path = Source("r.wav", {1, 1, 8000, 16}, Samples16({1}));
+    Settings.RateChoice = -5;
+    Settings.KeepLowerRate = false;
+    EXPECT_EQ(Fields(Convert(path))[3], "周波数変更に失敗しました");
+    EXPECT_FALSE(FileExists(Out + "/r.wav"));
+}
+
+TEST_F(ConvertFileTest, EightBitNonPcmFailsItsRowAndTheBatchGoesOn) {
+    const std::string alaw = Source("alaw.wav", {6, 1, 8000, 8}, {0xD5, 0x55});
+    const std::string next = Source("next.wav", {1, 1, 8000, 16}, Samples16({5}));
+    const std::string row = Convert(alaw);
+    EXPECT_EQ(row, Row("alaw.wav", Dir.path() + "/", Out + "/", "ビット変換に失敗しました",
+                       "8000Hz 8Bit Mono", "8000Hz 8Bit Mono"));
+    EXPECT_FALSE(FileExists(Out + "/alaw.wav"));
+    // A path that cannot be opened keeps the wave, so the first failure still decides.
+    EXPECT_EQ(Fields(Convert(Dir / "gone.wav"))[3], "読込失敗");
+    EXPECT_EQ(Fields(Convert(next))[3], "変換完了");
+}
+
+TEST_F(ConvertFileTest, UnopenablePathDescribesThePreviousFilesWave) {
+    const std::string path = Source("p.wav", {1, 2, 11025, 8}, {1, 2, 3});
+    Settings.ChannelsChoice = 1;
+    Convert(path);
+    EXPECT_EQ(Convert(Dir / "gone.wav"), Row("gone.wav", Dir.path() + "/", Out + "/", "読込失敗",
+                                             "11025Hz 8Bit Mono", "11025Hz 8Bit Mono"));
+}
+
+TEST_F(ConvertFileTest, DescriptionOfManyChannelsEndsWithTheBitWord) {
+    const std::string path = Source("quad.wav", {1, 4, 48000, 16}, Bytes(16, 0));
+    EXPECT_EQ(Fields(Convert(path))[4], "48000Hz 16Bit ");
+}
+
+TEST_F(ConvertFileTest, PathWithoutAFolderIsAllName) {
+    EXPECT_EQ(Fields(Convert("bare-name-that-does-not-exist.wav"))[1], "");
+}
+
+} // namespace
