@@ -1,0 +1,137 @@
+#include "ChildProcess.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <grp.h>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const std::string& x : extra)
+            replaced = replaced || x.substr(0, x.find('=')) == name;
+        if (!replaced)
+            env.push_back(entry);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& t : texts)
+        pointers.push_back(t.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls.
+[[noreturn]] void BecomeChild(const ChildOptions& options, int out, int err, char** argv,
+                              char** envp) {
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    if (options.FileSizeLimit != 0) {
+        // Ignored, SIGXFSZ turns an oversized write into a failing one (EFBIG) instead of a kill.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{options.FileSizeLimit, options.FileSizeLimit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(126);
+    }
+    if (options.AsNobody &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        _exit(126);
+    execve(argv[0], argv, envp);
+    _exit(127);
+}
+
+int WaitWithDeadline(pid_t pid, int timeoutSeconds, bool& timedOut) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ReadAll(FILE* file) {
+    std::rewind(file);
+    std::string text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, n);
+    std::fclose(file);
+    return text;
+}
+
+} // namespace
+
+ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env = MergedEnvironment(options.Env);
+    std::vector<char*> argp = Pointers(args), envp = Pointers(env);
+    // Output goes to files: a chatty child can never block on a full pipe.
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    if (!out || !err)
+        throw std::runtime_error("no temporary file for a child's output");
+    const pid_t pid = fork();
+    if (pid == 0)
+        BecomeChild(options, fileno(out), fileno(err), argp.data(), envp.data());
+    ChildResult result;
+    result.ExitCode = WaitWithDeadline(pid, options.TimeoutSeconds, result.TimedOut);
+    result.Out = ReadAll(out);
+    result.Err = ReadAll(err);
+    return result;
+}
+
+ConverterCopy::ConverterCopy() : Program(Dir / "tessaly-convert") {
+    fs::copy_file(TESSALY_CONVERT, Program);
+    OpenToAll(Dir.path());
+}
+
+void OpenToAll(const std::string& path) {
+    fs::permissions(path,
+                    fs::perms::others_read | fs::perms::others_exec | fs::perms::group_read |
+                        fs::perms::group_exec,
+                    fs::perm_options::add);
+}
+
+void GiveToNobody(const std::string& path) {
+    if (chown(path.c_str(), kNobody, kNobody) != 0)
+        throw std::runtime_error("cannot hand " + path + " to nobody");
+}
+
+std::vector<std::string> RowFields(const std::string& row) {
+    std::vector<std::string> fields;
+    std::size_t start = 0, bar;
+    while ((bar = row.find('|', start)) != std::string::npos) {
+        fields.push_back(row.substr(start, bar - start));
+        start = bar + 1;
+    }
+    fields.push_back(row.substr(start));
+    return fields;
+}

@@ -1,0 +1,50 @@
+// Running tessaly-convert as a child under hostile conditions: extra environment (an
+// interposer library), a file-size limit, without root's privileges, and always with a time
+// limit, so a hang shows up as a failure instead of a stuck test run.
+#pragma once
+
+#include "TestSupport.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ChildOptions {
+    std::vector<std::string> Env;    // "NAME=value", added to or replacing the inherited ones
+    std::uint64_t FileSizeLimit = 0; // RLIMIT_FSIZE in bytes; 0 leaves it unlimited
+    bool AsNobody = false;           // run as the unprivileged user "nobody"
+    int TimeoutSeconds = 60;
+};
+
+struct ChildResult {
+    int ExitCode = -1; // 128 + signal when killed by one
+    bool TimedOut = false;
+    std::string Out;
+    std::string Err;
+};
+
+ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
+// The user id and group id the AsNobody option switches to.
+constexpr unsigned kNobody = 65534;
+
+// A private copy of tessaly-convert in its own folder, so that its "Waves" folder beside the
+// executable belongs to one test alone, and so that "nobody" may run it.
+class ConverterCopy {
+public:
+    ConverterCopy();
+    const std::string& path() const { return Program; }
+    std::string WavesFolder() const { return Dir / "Waves"; }
+
+private:
+    TempDir Dir;
+    std::string Program;
+};
+
+// Makes a folder or file reachable by everybody (a TempDir is private to root), or hands it to
+// "nobody".
+void OpenToAll(const std::string& path);
+void GiveToNobody(const std::string& path);
+
+// The fields of a result row split at every "|"; the last one keeps its leading arrow.
+std::vector<std::string> RowFields(const std::string& row);

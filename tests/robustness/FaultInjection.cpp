@@ -1,0 +1,110 @@
+// Interposed over the C library with LD_PRELOAD, it makes the N-th call of write, fsync or
+// rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N, and
+// notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
+// standard input, output and error are passed through uncounted: the result rows must reach
+// the test.
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+template <typename Function> Function Next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+using WriteFn = ssize_t (*)(int, const void*, size_t);
+using SyncFn = int (*)(int);
+using RenameFn = int (*)(const char*, const char*);
+using RenameAtFn = int (*)(int, const char*, int, const char*);
+using RenameAt2Fn = int (*)(int, const char*, int, const char*, unsigned);
+
+void Note(const char* what) {
+    const char* log = std::getenv("TESSALY_FAULT_LOG");
+    if (!log)
+        return;
+    const int fd = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    static const WriteFn realWrite = Next<WriteFn>("write");
+    realWrite(fd, what, std::strlen(what));
+    realWrite(fd, "\n", 1);
+    close(fd);
+}
+
+// True on the call whose number the variable names; every call of the kind is counted.
+bool FailThisCall(const char* variable, std::atomic<long>& calls, const char* what) {
+    const char* text = std::getenv(variable);
+    const long wanted = text ? std::strtol(text, nullptr, 10) : 0;
+    if (++calls != wanted)
+        return false;
+    Note(what);
+    return true;
+}
+
+std::atomic<long> writes{0}, syncs{0}, renames{0};
+
+} // namespace
+
+extern "C" {
+
+ssize_t write(int fd, const void* buffer, size_t count) {
+    if (fd > STDERR_FILENO && FailThisCall("TESSALY_FAIL_WRITE", writes, "write")) {
+        errno = ENOSPC;
+        return -1;
+    }
+    static const WriteFn real = Next<WriteFn>("write");
+    return real(fd, buffer, count);
+}
+
+int fsync(int fd) {
+    if (FailThisCall("TESSALY_FAIL_FSYNC", syncs, "fsync")) {
+        errno = EIO;
+        return -1;
+    }
+    static const SyncFn real = Next<SyncFn>("fsync");
+    return real(fd);
+}
+
+int fdatasync(int fd) {
+    if (FailThisCall("TESSALY_FAIL_FSYNC", syncs, "fsync")) {
+        errno = EIO;
+        return -1;
+    }
+    static const SyncFn real = Next<SyncFn>("fdatasync");
+    return real(fd);
+}
+
+int rename(const char* from, const char* to) {
+    if (FailThisCall("TESSALY_FAIL_RENAME", renames, "rename")) {
+        errno = EXDEV;
+        return -1;
+    }
+    static const RenameFn real = Next<RenameFn>("rename");
+    return real(from, to);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+    if (FailThisCall("TESSALY_FAIL_RENAME", renames, "rename")) {
+        errno = EXDEV;
+        return -1;
+    }
+    static const RenameAtFn real = Next<RenameAtFn>("renameat");
+    return real(fromDir, from, toDir, to);
+}
+
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+    if (FailThisCall("TESSALY_FAIL_RENAME", renames, "rename")) {
+        errno = EXDEV;
+        return -1;
+    }
+    static const RenameAt2Fn real = Next<RenameAt2Fn>("renameat2");
+    return real(fromDir, from, toDir, to, flags);
+}
+
+} // extern "C"
