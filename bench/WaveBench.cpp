@@ -1,0 +1,196 @@
+// The sample kernels, and the load and save of a whole image, timed beside memcpy of the same
+// number of bytes: memcpy is the floor any of them could reach. After the runs a second table
+// gives each one's time as a multiple of memcpy's at its size.
+#include "RvInternalWave.h"
+#include "SampleConversion.h"
+#include "Stream.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Kernel = void (*)(const std::uint8_t*, std::uint8_t*, std::uint64_t);
+
+constexpr std::uint64_t kMiB = 1u << 20;
+constexpr std::uint64_t kImageHeaderSize = 46;
+
+// Noise, so no kernel sees only one sample value; every page is touched before timing.
+Bytes NoiseBytes(std::uint64_t count) {
+    Bytes bytes(count);
+    std::uint32_t state = 12345;
+    for (auto& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+void CountBytes(benchmark::State& state, std::uint64_t bytes) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+void Memcpy(benchmark::State& state, std::uint64_t bytes) {
+    const Bytes in = NoiseBytes(bytes);
+    Bytes out(bytes);
+    for (auto _ : state) {
+        std::memcpy(out.data(), in.data(), bytes);
+        benchmark::ClobberMemory();
+    }
+    CountBytes(state, bytes);
+}
+
+struct KernelCase {
+    const char* Name;
+    Kernel Run;
+    std::uint64_t InBytesPerItem;
+    std::uint64_t OutBytesPerItem;
+};
+
+const KernelCase kKernels[] = {
+    {"8to16", Convert8To16, 1, 2},         {"16to8", Convert16To8, 2, 1},
+    {"mono2stereo8", MonoToStereo8, 1, 2}, {"mono2stereo16", MonoToStereo16, 2, 4},
+    {"stereo2mono8", StereoToMono8, 2, 1}, {"stereo2mono16", StereoToMono16, 4, 2},
+};
+
+// Times the kernel producing outBytes into a block made ready beforehand.
+void RunKernel(benchmark::State& state, const KernelCase& kernel, std::uint64_t outBytes) {
+    const std::uint64_t items = outBytes / kernel.OutBytesPerItem;
+    const Bytes in = NoiseBytes(items * kernel.InBytesPerItem);
+    Bytes out(outBytes);
+    for (auto _ : state) {
+        kernel.Run(in.data(), out.data(), items);
+        benchmark::ClobberMemory();
+    }
+    CountBytes(state, outBytes);
+}
+
+// A stream into a block made ready beforehand, as a write lands in the page cache.
+class TBufferStream : public TStream {
+public:
+    explicit TBufferStream(std::uint64_t capacity) : Buffer(capacity) {}
+    std::uint64_t Read(void*, std::uint64_t) override { return 0; }
+    std::uint64_t Write(const void* buffer, std::uint64_t count) override {
+        const std::uint64_t n = std::min<std::uint64_t>(count, Buffer.size() - Position);
+        std::memcpy(Buffer.data() + Position, buffer, n);
+        Position += n;
+        return n;
+    }
+    std::uint64_t Size() const override { return Buffer.size(); }
+
+    Bytes& bytes() { return Buffer; }
+    std::uint64_t Position = 0;
+
+private:
+    Bytes Buffer;
+};
+
+// A 16-bit stereo wave of noise whose image is exactly imageBytes long.
+void FillWave(TRvInternalWAVE& wave, std::uint64_t imageBytes) {
+    wave.CreateWAVE(44100, 16, 2, 1);
+    const std::uint64_t n = imageBytes - kImageHeaderSize;
+    const Bytes samples = NoiseBytes(n);
+    wave.WaveData = HeapBlock(n);
+    std::memcpy(wave.WaveData.data(), samples.data(), n);
+}
+
+// Reading a whole image from memory: the copy into the image block, the parse and the samples.
+void Load(benchmark::State& state, std::uint64_t imageBytes) {
+    TRvInternalWAVE source;
+    FillWave(source, imageBytes);
+    TBufferStream image(imageBytes);
+    source.SaveToFile(image);
+    TMemoryStream stream(std::move(image.bytes()));
+    TRvInternalWAVE wave;
+    for (auto _ : state) {
+        stream.Position = 0;
+        wave.LoadFromFile(stream);
+        benchmark::DoNotOptimize(wave.WaveData.data());
+    }
+    CountBytes(state, imageBytes);
+}
+
+// Building the whole image in memory and handing it over in one write.
+void Save(benchmark::State& state, std::uint64_t imageBytes) {
+    TRvInternalWAVE wave;
+    FillWave(wave, imageBytes);
+    TBufferStream sink(imageBytes);
+    for (auto _ : state) {
+        sink.Position = 0;
+        wave.SaveToFile(sink);
+        benchmark::ClobberMemory();
+    }
+    CountBytes(state, imageBytes);
+}
+
+// "what/256MiB"
+std::string Name(const char* what, std::uint64_t bytes) {
+    std::string name(what);
+    name.append("/").append(std::to_string(bytes / kMiB)).append("MiB");
+    return name;
+}
+
+void RegisterAll() {
+    for (std::uint64_t bytes : {kMiB, 256 * kMiB}) {
+        benchmark::RegisterBenchmark(Name("memcpy", bytes).c_str(), Memcpy, bytes);
+        for (const KernelCase& kernel : kKernels)
+            benchmark::RegisterBenchmark(Name(kernel.Name, bytes).c_str(), RunKernel, kernel,
+                                         bytes);
+        benchmark::RegisterBenchmark(Name("load", bytes).c_str(), Load, bytes);
+        benchmark::RegisterBenchmark(Name("save", bytes).c_str(), Save, bytes);
+    }
+}
+
+// The console table, then each benchmark's time over memcpy's at the same size (medians when
+// the runs are repeated).
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            Keep(run);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-22s %10s  %s\n", "benchmark", "time", "x memcpy");
+        for (const auto& [name, time] : Times) {
+            const auto floor = Times.find("memcpy/" + SizeOf(name));
+            if (floor != Times.end())
+                std::printf("%-22s %8.3fms  %.2f\n", name.c_str(), time / 1e6,
+                            time / floor->second);
+        }
+    }
+
+private:
+    static std::string SizeOf(const std::string& name) { return name.substr(name.find('/') + 1); }
+
+    void Keep(const Run& run) {
+        const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+        if (run.run_type == Run::RT_Iteration || median)
+            Times[run.run_name.function_name] =
+                run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMillisecond ? 1e6 : 1);
+    }
+
+    std::map<std::string, double> Times; // nanoseconds, the median overriding single runs
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RegisterAll();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
