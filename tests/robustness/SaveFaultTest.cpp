@@ -59,6 +59,10 @@ const char* Name(Destination d) {
     return "";
 }
 
+void PrintTo(const SaveCase& c, std::ostream* os) {
+    *os << Name(c.fault) << " " << Name(c.destination);
+}
+
 // A 16-bit stereo source of 4000 data bytes; converted to 8 bit it needs 2046 bytes.
 Bytes SourceImage() {
     Bytes samples;
