@@ -1,0 +1,32 @@
+#include "Application.h"
+
+#include "ApplicationException.h"
+
+#include <QMessageBox>
+
+std::string ExceptionMessageText(const std::string& message) {
+    // Compared as bytes, as the original compared its last (code-page) character.
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
+        return message + ".";
+    return message;
+}
+
+void ShowApplicationException(const std::exception& failure) {
+    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
+                          QString::fromStdString(ExceptionMessageText(failure.what())),
+                          QMessageBox::Ok);
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Tessaly"));
+    SetApplicationExceptionHandler(ShowApplicationException);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& failure) {
+        HandleApplicationException(failure);
+        return false;
+    }
+}

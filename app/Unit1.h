@@ -1,0 +1,51 @@
+// The main window: the settings panel, the result list with its header, the progress panel,
+// the dropped-file batch and the edit button (Parts 2.2 and 2.3). Chief header of the
+// application.
+#pragma once
+
+#include "ConversionSettings.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+class QPainter;
+class QStyleOptionViewItem;
+class TRvWave;
+
+namespace Ui {
+class TForm1;
+}
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Converts the dropped files one after the other, counting them on the progress panel and
+    // appending one result row per file to the list.
+    void WMDropFiles(const QStringList& paths);
+    // Draws item index of the list across the header's columns, with its outcome swatch.
+    void LBDrawItem(QPainter& canvas, const QStyleOptionViewItem& option, int index);
+
+    // The wave component every file of every drop is converted through.
+    TRvWave* RV;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void FormCreate();
+    void HCSectionResize();
+    void Button1Click();
+    ConversionSettings ReadSettings() const;
+    void ShowProgress(int number, int count);
+    void AppendRow(const QString& row);
+
+    std::unique_ptr<Ui::TForm1> ui;
+};

@@ -1,0 +1,19 @@
+# The main window: layout (Unit1.ui), drop batch, result list drawing and the edit button.
+add_library(tessaly_window STATIC
+    Unit1.h
+    Unit1.cpp
+    Unit1.ui
+    Unit1ResultList.cpp
+    Application.cpp
+    Application.h
+    DesignFont.cpp
+    DesignFont.h
+    HeaderControl.cpp
+    HeaderControl.h
+    ResultItemDelegate.cpp
+    ResultItemDelegate.h
+    RowFields.cpp
+    RowFields.h
+)
+target_include_directories(tessaly_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tessaly_window PUBLIC Qt6::Widgets tessaly_convert_core)

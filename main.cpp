@@ -1,0 +1,13 @@
+// Program entry: the application with its central exception handling, the design font, and
+// the main window. Command-line arguments are not options: the program starts the same with any.
+#include "Application.h"
+#include "DesignFont.h"
+#include "Unit1.h"
+
+int main(int argc, char** argv) {
+    TApplication application(argc, argv);
+    RegisterDesignFontSubstitution();
+    TForm1 form;
+    form.show();
+    return application.exec();
+}

@@ -1,0 +1,222 @@
+// Dropping files: one row per file in drop order, the progress panel counting them, settings
+// read for every drop, failures that do not stop the batch.
+#include "WindowFixture.h"
+
+#include "PathParts.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QUrl>
+
+#include <algorithm>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+// What the progress panel shows each time its counter is painted with a new text (the list's
+// repaints, which the panel floats over, paint it again unchanged).
+struct ProgressFrame {
+    QString Counter;
+    int Value, Minimum, Maximum;
+    bool PanelVisible;
+    int Rows;
+};
+
+class ProgressRecorder : public QObject {
+public:
+    ProgressRecorder(QLabel* counter, QProgressBar* bar, QListWidget* list)
+        : Counter(counter), Bar(bar), List(list) {
+        counter->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint &&
+            (Frames.empty() || Frames.back().Counter != Counter->text()))
+            Frames.push_back({Counter->text(), Bar->value(), Bar->minimum(), Bar->maximum(),
+                              Counter->parentWidget()->isVisible(), List->count()});
+        return false;
+    }
+    std::vector<ProgressFrame> Frames;
+
+private:
+    QLabel* Counter;
+    QProgressBar* Bar;
+    QListWidget* List;
+};
+
+// The row counts at which the list's surface was painted.
+class ListPaintRecorder : public QObject {
+public:
+    explicit ListPaintRecorder(QListWidget* list) : List(list) {
+        list->viewport()->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            RowsAtPaint.push_back(List->count());
+        return false;
+    }
+    std::vector<int> RowsAtPaint;
+
+private:
+    QListWidget* List;
+};
+
+QString Row(const std::string& name, const std::string& folder, const std::string& target,
+            const char* status, const char* before, const char* after) {
+    return QString::fromStdString(name + "|" + folder + "|" + target + "|" + status + "|" + before +
+                                  "|→" + after);
+}
+
+} // namespace
+
+TEST_F(WindowTest, DropConvertsEveryFileInOrderWhileCountingThem) {
+    WriteIntoResultFolder();
+    const std::vector<std::string> paths = {WriteWave("c.wav"), WriteWave("a.wav"),
+                                            WriteWave("b.wav")};
+    ProgressRecorder progress(Control<QLabel>("Label6"), Control<QProgressBar>("PB"),
+                              Control<QListWidget>("LB"));
+    ListPaintRecorder listPaints(Control<QListWidget>("LB"));
+
+    ASSERT_TRUE(Drop(paths));
+
+    const std::string source = Sources.path() + "/", target = Results.path() + "/";
+    const char* mono = "44100Hz 16Bit Mono";
+    EXPECT_EQ(Rows(), QStringList({Row("c.wav", source, target, "変換完了", mono, mono),
+                                   Row("a.wav", source, target, "変換完了", mono, mono),
+                                   Row("b.wav", source, target, "変換完了", mono, mono)}));
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        EXPECT_TRUE(FileExists(Results / name)) << name;
+
+    ASSERT_EQ(progress.Frames.size(), 3u);
+    for (int n = 1; n <= 3; ++n) {
+        const ProgressFrame& frame = progress.Frames[n - 1];
+        EXPECT_EQ(frame.Counter, QStringLiteral("%1/3").arg(n));
+        EXPECT_EQ(frame.Value, n - 1);
+        EXPECT_EQ(frame.Minimum, 0);
+        EXPECT_EQ(frame.Maximum, 2);
+        EXPECT_TRUE(frame.PanelVisible);
+        EXPECT_EQ(frame.Rows, n - 1);
+    }
+    // Each row was painted at once, before the next file was taken up.
+    for (int rows = 1; rows <= 3; ++rows)
+        EXPECT_NE(std::find(listPaints.RowsAtPaint.begin(), listPaints.RowsAtPaint.end(), rows),
+                  listPaints.RowsAtPaint.end())
+            << rows;
+    EXPECT_FALSE(Control<QWidget>("Panel4")->isVisible());
+}
+
+TEST_F(WindowTest, DropIsAnsweredBeforeTheBatchRuns) {
+    WriteIntoResultFolder();
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(WriteWave("a.wav")));
+    EXPECT_TRUE(DeliverDrop({url}, Control<QWidget>("LB")));
+    EXPECT_TRUE(Rows().isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Rows().size(), 1);
+}
+
+TEST_F(WindowTest, SingleFileSetsTheBarToAnEmptyRange) {
+    WriteIntoResultFolder();
+    ProgressRecorder progress(Control<QLabel>("Label6"), Control<QProgressBar>("PB"),
+                              Control<QListWidget>("LB"));
+    ASSERT_TRUE(Drop({WriteWave("one.wav")}));
+    ASSERT_EQ(progress.Frames.size(), 1u);
+    EXPECT_EQ(progress.Frames[0].Counter, "1/1");
+    EXPECT_EQ(progress.Frames[0].Minimum, 0);
+    EXPECT_EQ(progress.Frames[0].Maximum, 0);
+}
+
+TEST_F(WindowTest, DropsOnAnyPartOfTheWindowArriveAtTheWindow) {
+    WriteIntoResultFolder();
+    const std::string path = WriteWave("a.wav");
+    for (const char* name : {"LB", "Edit1", "HC", "Button1", "GroupBox1", "Label2"})
+        EXPECT_TRUE(Drop({path}, Control<QWidget>(name))) << name;
+    EXPECT_EQ(Rows().size(), 6);
+    EXPECT_EQ(Control<QLineEdit>("Edit1")->text(), QString::fromStdString(Results.path()));
+}
+
+TEST_F(WindowTest, ItemsThatAreNotLocalFilesAreIgnored) {
+    WriteIntoResultFolder();
+    auto* list = Control<QListWidget>("LB")->viewport();
+    EXPECT_FALSE(DropUrls({QUrl("https://example.org/a.wav")}, list));
+    EXPECT_TRUE(Rows().isEmpty());
+    EXPECT_TRUE(DropUrls({QUrl("https://example.org/a.wav"),
+                          QUrl::fromLocalFile(QString::fromStdString(WriteWave("a.wav")))},
+                         list));
+    ASSERT_EQ(Rows().size(), 1);
+    EXPECT_TRUE(Rows()[0].startsWith("a.wav|"));
+}
+
+TEST_F(WindowTest, SecondDropAppendsUnderTheFirst) {
+    WriteIntoResultFolder();
+    ASSERT_TRUE(Drop({WriteWave("1.wav"), WriteWave("2.wav")}));
+    ASSERT_TRUE(Drop({WriteWave("3.wav")}));
+    const QStringList rows = Rows();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_TRUE(rows[0].startsWith("1.wav|"));
+    EXPECT_TRUE(rows[1].startsWith("2.wav|"));
+    EXPECT_TRUE(rows[2].startsWith("3.wav|"));
+}
+
+TEST_F(WindowTest, SettingsChangedBetweenDropsApplyOnlyToTheLaterDrop) {
+    WriteIntoResultFolder();
+    Format stereo;
+    stereo.Channels = 2;
+    ASSERT_TRUE(Drop({WriteWave("first.wav", stereo)}));
+    Click("RadioButton8");  // 8Bit
+    Click("RadioButton11"); // モノラル
+    Click("RadioButton2");  // 22050Hz
+    ASSERT_TRUE(Drop({WriteWave("second.wav", stereo)}));
+
+    const QStringList rows = Rows();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].section('|', 3), "変換完了|44100Hz 16Bit Stereo|→44100Hz 16Bit Stereo");
+    EXPECT_EQ(rows[1].section('|', 3), "変換完了|44100Hz 16Bit Stereo|→22050Hz 8Bit Mono");
+}
+
+TEST_F(WindowTest, FolderAndNonWaveFilesGiveReadFailuresWithoutStoppingTheBatch) {
+    WriteIntoResultFolder();
+    const std::string folder = Sources / "folder.wav";
+    std::filesystem::create_directory(folder);
+    const std::string text = Sources / "notes.txt";
+    WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o'});
+    ASSERT_TRUE(Drop({WriteWave("a.wav"), folder, text, WriteWave("b.wav")}));
+
+    const QStringList rows = Rows();
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_TRUE(rows[0].contains("|変換完了|"));
+    EXPECT_TRUE(rows[1].startsWith("folder.wav|") && rows[1].contains("|読込失敗|"))
+        << rows[1].toStdString();
+    EXPECT_TRUE(rows[2].startsWith("notes.txt|") && rows[2].contains("|読込失敗|"))
+        << rows[2].toStdString();
+    EXPECT_TRUE(rows[3].startsWith("b.wav|") && rows[3].contains("|変換完了|"))
+        << rows[3].toStdString();
+    EXPECT_FALSE(Control<QWidget>("Panel4")->isVisible());
+}
+
+TEST_F(WindowTest, LongPathsAreTakenWhole) {
+    WriteIntoResultFolder();
+    std::string folder = Sources.path();
+    while (folder.size() < 300)
+        folder += "/" + std::string(60, 'd');
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/long.wav";
+    WriteFileBytes(path, WaveImage({}, Samples16({1, 2})));
+    ASSERT_TRUE(Drop({path}));
+    ASSERT_EQ(Rows().size(), 1);
+    EXPECT_EQ(Rows()[0].section('|', 1, 1), QString::fromStdString(folder + "/"));
+    EXPECT_TRUE(Rows()[0].contains("|変換完了|"));
+}
+
+TEST_F(WindowTest, DefaultDestinationIsTheWavesFolderBesideTheProgram) {
+    const std::string name = "tessaly-window-test-" + std::to_string(getpid()) + ".wav";
+    ASSERT_TRUE(Drop({WriteWave(name)}));
+    const std::string written = ProgramFolder() + "Waves/" + name;
+    EXPECT_TRUE(FileExists(written));
+    ASSERT_EQ(Rows().size(), 1);
+    EXPECT_EQ(Rows()[0].section('|', 2, 2), QString::fromStdString(ProgramFolder() + "Waves/"));
+    std::filesystem::remove(written);
+}

@@ -1,0 +1,68 @@
+#include "WindowFixture.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+#include <QWindow>
+
+WindowTest::WindowTest() {
+    Form.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Form));
+}
+
+std::string WindowTest::WriteWave(const std::string& name, const Format& format) {
+    const std::string path = Sources / name;
+    WriteFileBytes(path, WaveImage(format, Samples16({0, 1000, -1000, 32767, -32768, 5, 6, 7})));
+    return path;
+}
+
+bool WindowTest::Drop(const std::vector<std::string>& paths, QWidget* target) {
+    QList<QUrl> urls;
+    for (const std::string& path : paths)
+        urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    return DropUrls(urls, target ? target : Control<QListWidget>("LB")->viewport());
+}
+
+bool WindowTest::DropUrls(const QList<QUrl>& urls, QWidget* target) {
+    const bool taken = DeliverDrop(urls, target);
+    QCoreApplication::processEvents();
+    return taken;
+}
+
+bool WindowTest::DeliverDrop(const QList<QUrl>& urls, QWidget* target) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint point = target->mapTo(&Form, target->rect().center());
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(point, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form.windowHandle(), &enter);
+    QDropEvent drop(QPointF(point), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form.windowHandle(), &drop);
+    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+void WindowTest::Click(const char* buttonName) {
+    // On the left end, where a radio button's indicator is: a click beside a short caption
+    // does not hit the button.
+    auto* button = Control<QAbstractButton>(buttonName);
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(6, button->height() / 2));
+}
+
+void WindowTest::WriteIntoResultFolder() {
+    Click("RadioButton14");
+    auto* edit = Control<QLineEdit>("Edit1");
+    edit->clear();
+    QTest::keyClicks(edit, QString::fromStdString(Results.path()));
+}
+
+QStringList WindowTest::Rows() {
+    QStringList rows;
+    auto* list = Control<QListWidget>("LB");
+    for (int i = 0; i < list->count(); ++i)
+        rows << list->item(i)->text();
+    return rows;
+}
