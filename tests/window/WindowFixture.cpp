@@ -34,8 +34,13 @@ bool WindowTest::DropUrls(const QList<QUrl>& urls, QWidget* target) {
 }
 
 bool WindowTest::DeliverDrop(const QList<QUrl>& urls, QWidget* target) {
+    // File managers offer the paths as text too, which a text box would take for itself.
     QMimeData data;
     data.setUrls(urls);
+    QStringList lines;
+    for (const QUrl& url : urls)
+        lines << url.toString();
+    data.setText(lines.join(QLatin1Char('\n')));
     const QPoint point = target->mapTo(&Form, target->rect().center());
     const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
     QDragEnterEvent enter(point, actions, &data, Qt::LeftButton, Qt::NoModifier);
