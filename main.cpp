@@ -5,6 +5,8 @@
 #include "Unit1.h"
 
 int main(int argc, char** argv) {
+    // The layout is in pixels as designed; it is not scaled to the screen's resolution.
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     TApplication application(argc, argv);
     RegisterDesignFontSubstitution();
     TForm1 form;

@@ -1,6 +1,5 @@
 // The main window: the settings panel, the result list with its header, the progress panel,
-// the dropped-file batch and the edit button (Parts 2.2 and 2.3). Chief header of the
-// application.
+// the dropped-file batch and the edit button. Chief header of the application.
 #pragma once
 
 #include "ConversionSettings.h"

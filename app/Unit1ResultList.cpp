@@ -1,4 +1,4 @@
-// The result list's drawing, the header's resize and the edit button (Part 2.3).
+// The result list's drawing, the header's resize and the edit button.
 #include "Unit1.h"
 #include "ui_Unit1.h"
 

@@ -2,7 +2,10 @@
 // read for every drop, failures that do not stop the batch.
 #include "WindowFixture.h"
 
+#include "Application.h"
+#include "ApplicationException.h"
 #include "PathParts.h"
+#include "RvWaveComponent.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -219,4 +222,22 @@ TEST_F(WindowTest, DefaultDestinationIsTheWavesFolderBesideTheProgram) {
     ASSERT_EQ(Rows().size(), 1);
     EXPECT_EQ(Rows()[0].section('|', 2, 2), QString::fromStdString(ProgramFolder() + "Waves/"));
     std::filesystem::remove(written);
+}
+
+TEST_F(WindowTest, FailureLeavingTheBatchHidesTheProgressPanelAndReachesTheCentralHandling) {
+    WriteIntoResultFolder();
+    // A component without a wave fails where the conversion does not guard: the first file's
+    // format description.
+    Form.RV->ReleaseInternalWave();
+    std::vector<std::string> shown;
+    SetApplicationExceptionHandler(
+        [&](const std::exception& failure) { shown.push_back(failure.what()); });
+    const bool taken = Drop({WriteWave("a.wav"), WriteWave("b.wav")});
+    SetApplicationExceptionHandler(ShowApplicationException);
+
+    EXPECT_TRUE(taken);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find(": InternalWave should not be Nil"), std::string::npos) << shown[0];
+    EXPECT_TRUE(Rows().isEmpty());
+    EXPECT_FALSE(Control<QWidget>("Panel4")->isVisible());
 }

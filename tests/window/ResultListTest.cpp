@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QListWidget>
+#include <QScrollBar>
 
 #include <filesystem>
 
@@ -49,6 +50,16 @@ TEST(DrawnFields, SplitsAtEveryBarUpToTheLimitAndStopsWhenNothingIsLeft) {
 TEST(SourcePathOfRow, JoinsTheFolderAndTheNameOfTheFirstTwoFields) {
     EXPECT_EQ(SourcePathOfRow("a.wav|/snd/|/out/|変換完了|x|→y"), "/snd/a.wav");
     EXPECT_EQ(SourcePathOfRow("a b.wav|/my snd/|/o|ut/|読込失敗|x|→y"), "/my snd/a b.wav");
+}
+
+TEST_F(ResultListTest, ItemsAre16PixelsHighAndAsWideAsTheList) {
+    WriteIntoResultFolder();
+    ASSERT_TRUE(Drop({WriteWave("a.wav"), WriteWave("b.wav")}));
+    for (int row = 0; row < 2; ++row) {
+        const QRect item = List()->visualItemRect(List()->item(row));
+        EXPECT_EQ(item, QRect(0, 16 * row, List()->viewport()->width(), 16));
+    }
+    EXPECT_EQ(List()->horizontalScrollBar()->maximum(), 0);
 }
 
 TEST_F(ResultListTest, SwatchIsGreenForConvertedRowsAndRedOtherwise) {
