@@ -76,6 +76,13 @@ TForm1::TForm1(QWidget* parent)
     RV->SetChannels(1);
     // The progress panel floats over the list, which uic creates after it.
     ui->Panel4->raise();
+    ConnectHandlers();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::ConnectHandlers() {
     ui->LB->setItemDelegate(new TResultItemDelegate(
         ItemHeight,
         [this](QPainter& canvas, const QStyleOptionViewItem& option, int index) {
@@ -84,10 +91,7 @@ TForm1::TForm1(QWidget* parent)
         ui->LB));
     connect(ui->HC, &QHeaderView::sectionResized, this, &TForm1::HCSectionResize);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    FormCreate();
 }
-
-TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
     // Files dropped anywhere on the window arrive here: no child takes a drop for itself.

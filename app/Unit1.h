@@ -39,6 +39,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void ConnectHandlers();
     void FormCreate();
     void HCSectionResize();
     void Button1Click();
