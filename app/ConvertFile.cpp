@@ -72,11 +72,13 @@ void Renormalize8Bit(TRvWave& wave) {
 } // namespace
 
 std::string FormatDescription(const TRvWave& wave) {
-    std::string text =
-        std::to_string(wave.GetFreq()) + "Hz " + std::to_string(wave.GetBits()) + "Bit ";
-    if (wave.GetChannels() == 1)
+    // One property after the other, so a failure always names the first one read.
+    std::string text = std::to_string(wave.GetFreq()) + "Hz ";
+    text += std::to_string(wave.GetBits()) + "Bit ";
+    const std::int32_t channels = wave.GetChannels();
+    if (channels == 1)
         text += "Mono";
-    else if (wave.GetChannels() == 2)
+    else if (channels == 2)
         text += "Stereo";
     return text;
 }
