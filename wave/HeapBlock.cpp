@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <limits>
+#include <stdexcept>
 #include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -21,16 +23,29 @@ std::uint8_t* MapZeroed(std::uint64_t size) {
     return static_cast<std::uint8_t*>(p);
 }
 
+std::uintptr_t PageSize() {
+    return static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::uint8_t* PageDown(std::uint8_t* p) {
+    return reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(p) & ~(PageSize() - 1));
+}
+
+std::uint8_t* PageUp(std::uint8_t* p) {
+    return PageDown(p + PageSize() - 1);
+}
+
 } // namespace
 
-HeapBlock::HeapBlock(std::uint64_t size) : Size(size) {
+HeapBlock::HeapBlock(std::uint64_t size) : Capacity(size), Size(size) {
     if (size > std::numeric_limits<std::size_t>::max() / 2)
         throw EOutOfMemory();
     Mapped = size >= kMapThreshold;
     // calloc(0) may return null; one byte keeps "a block of size 0" distinct from "no block".
-    Bytes = Mapped ? MapZeroed(size) : static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
-    if (!Bytes)
+    Base = Mapped ? MapZeroed(size) : static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
+    if (!Base)
         throw EOutOfMemory();
+    Bytes = Base;
 }
 
 HeapBlock::~HeapBlock() {
@@ -38,12 +53,15 @@ HeapBlock::~HeapBlock() {
 }
 
 HeapBlock::HeapBlock(HeapBlock&& other) noexcept
-    : Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),
+    : Base(std::exchange(other.Base, nullptr)), Capacity(std::exchange(other.Capacity, 0)),
+      Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),
       Mapped(std::exchange(other.Mapped, false)) {}
 
 HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
     if (this != &other) {
         reset();
+        Base = std::exchange(other.Base, nullptr);
+        Capacity = std::exchange(other.Capacity, 0);
         Bytes = std::exchange(other.Bytes, nullptr);
         Size = std::exchange(other.Size, 0);
         Mapped = std::exchange(other.Mapped, false);
@@ -51,14 +69,37 @@ HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
     return *this;
 }
 
+void HeapBlock::Narrow(std::uint64_t offset, std::uint64_t length) {
+    if (offset > Size || length > Size - offset)
+        throw std::out_of_range("HeapBlock::Narrow: range outside the block");
+    Bytes += offset;
+    Size = length;
+    if (Mapped && length != 0)
+        ReleasePagesOutside();
+}
+
+// Unmaps the whole pages before and after the kept bytes; the mapping is then just the pages
+// that hold them.
+void HeapBlock::ReleasePagesOutside() {
+    std::uint8_t* first = PageDown(Bytes);
+    std::uint8_t* last = PageUp(Bytes + Size);
+    std::uint8_t* end = PageUp(Base + Capacity);
+    if (first > Base)
+        munmap(Base, static_cast<std::size_t>(first - Base));
+    if (end > last)
+        munmap(last, static_cast<std::size_t>(end - last));
+    Base = first;
+    Capacity = static_cast<std::uint64_t>(last - first);
+}
+
 void HeapBlock::reset() {
-    if (Bytes) {
+    if (Base) {
         if (Mapped)
-            munmap(Bytes, Size);
+            munmap(Base, Capacity);
         else
-            std::free(Bytes);
+            std::free(Base);
     }
-    Bytes = nullptr;
-    Size = 0;
+    Base = Bytes = nullptr;
+    Capacity = Size = 0;
     Mapped = false;
 }

@@ -21,9 +21,18 @@ public:
     std::uint64_t size() const { return Size; }
     explicit operator bool() const { return Bytes != nullptr; }
 
+    // Keeps only the length bytes from offset on, where they are: nothing is copied. Whole
+    // pages of a large block that lie outside them go back to the system at once. Raises
+    // std::out_of_range when the bytes do not lie inside the block.
+    void Narrow(std::uint64_t offset, std::uint64_t length);
+
     void reset();
 
 private:
+    void ReleasePagesOutside();
+
+    std::uint8_t* Base = nullptr; // the allocation, as it is to be released
+    std::uint64_t Capacity = 0;   // its length
     std::uint8_t* Bytes = nullptr;
     std::uint64_t Size = 0;
     bool Mapped = false;

@@ -62,5 +62,5 @@ private:
     // Bytes per frame when the conversions are defined for this wave's shape, else 0.
     std::uint32_t ConvertibleFrameSize() const;
     void RecomputeDerivedFields();
-    void LoadImage(std::uint8_t* image, std::uint64_t length);
+    void LoadImage(HeapBlock image);
 };

@@ -26,11 +26,13 @@ void TRvInternalWAVE::LoadFromFile(TStream& stream) {
     FreeWAVE();
     HeapBlock image(stream.Size());
     stream.ReadBuffer(image.data(), image.size());
-    LoadImage(image.data(), image.size());
+    LoadImage(std::move(image));
 }
 
-void TRvInternalWAVE::LoadImage(std::uint8_t* image, std::uint64_t length) {
-    TRiffMemoryFile riff(image, length);
+// The samples stay where the read put them: the image block, narrowed to the "data" chunk,
+// becomes the sample buffer, so a load copies nothing and faults in no second block.
+void TRvInternalWAVE::LoadImage(HeapBlock image) {
+    TRiffMemoryFile riff(image.data(), image.size());
     riff.Seek(0);
     TRiffChunk form, fmt, data;
     if (!riff.FindRiffForm(FourCC("WAVE"), form))
@@ -55,10 +57,8 @@ void TRvInternalWAVE::LoadImage(std::uint8_t* image, std::uint64_t length) {
         Refuse("TRvInternalWave.LoadfromFile:Unable to locate data chunk.");
     if (data.Size > riff.BytesLeft())
         Refuse("TRvInternalWave.LoadfromFile:Error reading data chunk.");
-    HeapBlock samples(data.Size);
-    if (riff.Read(samples.data(), data.Size) != data.Size)
-        Refuse("TRvInternalWave.LoadfromFile:Error reading data chunk.");
-    WaveData = std::move(samples);
+    image.Narrow(data.DataOffset, data.Size);
+    WaveData = std::move(image);
 }
 
 void TRvInternalWAVE::SaveToFile(TStream& stream) const {
