@@ -11,9 +11,11 @@
 
 namespace {
 
-// Blocks this large come straight from the kernel: its pages are zero already, and
-// transparent huge pages cut the cost of faulting them in.
-constexpr std::uint64_t kMapThreshold = 1u << 20;
+// Smaller blocks come from the C heap, which hands freed memory out again with its pages in
+// place: far cheaper than faulting in fresh zero pages, file after file. Larger ones, which
+// the heap would map afresh anyway (its own limit is 32 MiB), come straight from the kernel,
+// zero already, as transparent huge pages that cut the cost of faulting them in.
+constexpr std::uint64_t kMapThreshold = 32u << 20;
 
 std::uint8_t* MapZeroed(std::uint64_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -35,14 +37,20 @@ std::uint8_t* PageUp(std::uint8_t* p) {
     return PageDown(p + PageSize() - 1);
 }
 
+std::uint8_t* HeapAllocate(std::uint64_t size, HeapBlock::Fill fill) {
+    // calloc(0) may return null; one byte keeps "a block of size 0" distinct from "no block".
+    const std::size_t bytes = size ? size : 1;
+    void* p = fill == HeapBlock::Fill::Zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+    return static_cast<std::uint8_t*>(p);
+}
+
 } // namespace
 
-HeapBlock::HeapBlock(std::uint64_t size) : Capacity(size), Size(size) {
+HeapBlock::HeapBlock(std::uint64_t size, Fill fill) : Capacity(size), Size(size) {
     if (size > std::numeric_limits<std::size_t>::max() / 2)
         throw EOutOfMemory();
     Mapped = size >= kMapThreshold;
-    // calloc(0) may return null; one byte keeps "a block of size 0" distinct from "no block".
-    Base = Mapped ? MapZeroed(size) : static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
+    Base = Mapped ? MapZeroed(size) : HeapAllocate(size, fill);
     if (!Base)
         throw EOutOfMemory();
     Bytes = Base;

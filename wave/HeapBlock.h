@@ -6,9 +6,14 @@
 
 class HeapBlock {
 public:
+    // A block whose every byte its maker writes before anything reads it (a file read into
+    // it, an image built in it) need not be zeroed first: nobody could see the zeros.
+    enum class Fill { Zeroed, Overwritten };
+
     HeapBlock() = default;
-    // Allocates size bytes, all zero; raises EOutOfMemory when the memory cannot be had.
-    explicit HeapBlock(std::uint64_t size);
+    // Allocates size bytes, all zero unless fill says they are all overwritten at once;
+    // raises EOutOfMemory when the memory cannot be had.
+    explicit HeapBlock(std::uint64_t size, Fill fill = Fill::Zeroed);
     ~HeapBlock();
 
     HeapBlock(HeapBlock&& other) noexcept;

@@ -24,7 +24,7 @@ constexpr std::uint64_t kImageHeaderSize = 46; // RIFF, WAVE, an 18-byte "fmt " 
 
 void TRvInternalWAVE::LoadFromFile(TStream& stream) {
     FreeWAVE();
-    HeapBlock image(stream.Size());
+    HeapBlock image(stream.Size(), HeapBlock::Fill::Overwritten);
     stream.ReadBuffer(image.data(), image.size());
     LoadImage(std::move(image));
 }
@@ -65,7 +65,8 @@ void TRvInternalWAVE::SaveToFile(TStream& stream) const {
     const std::uint64_t n = DataSize();
     if (!FitsInRiff(n))
         SaveFailed("TRvInternalWave.SaveToFile:Wave too large for a RIFF file.");
-    HeapBlock image(kImageHeaderSize + n + (n & 1));
+    // Headers, samples and pad byte cover the image, and it reaches no one unless complete.
+    HeapBlock image(kImageHeaderSize + n + (n & 1), HeapBlock::Fill::Overwritten);
     TRiffMemoryFile riff(image.data(), image.size());
     riff.Seek(0);
 
