@@ -87,6 +87,14 @@ std::string ResolveLinks(const std::string& fileName) {
     return target;
 }
 
+// Makes a rename in the folder durable. The file is in place already, so a failure here is
+// no failure of the save.
+void FlushFolder(const std::string& folder) {
+    FileHandle handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (handle)
+        ::fsync(handle.get());
+}
+
 mode_t CurrentUmask() {
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -186,8 +194,12 @@ TFileReplaceStream::TFileReplaceStream(const std::string& fileName)
         throw EFCreateError(fileName);
     Temp = FileHandle(fd);
     TempName = pattern;
-    mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-    ::fchmod(fd, mode);
+    // The successor takes the replaced file's owner (possible only for root or the owner
+    // itself; otherwise it stays ours) before its permission bits, which a change of owner
+    // could clear.
+    if (exists)
+        (void)::fchown(fd, st.st_uid, st.st_gid);
+    ::fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()));
 }
 
 TFileReplaceStream::~TFileReplaceStream() {
@@ -215,4 +227,6 @@ void TFileReplaceStream::Commit() {
     if (::rename(TempName.c_str(), Target.c_str()) != 0)
         throw EFCreateError(FileName);
     Committed = true;
+    if (Existing)
+        FlushFolder(FolderOf(Target));
 }

@@ -97,6 +97,20 @@ TEST_F(FileStreams, SaveReplacesAFileAndKeepsItsPermissions) {
     EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"out.wav"});
 }
 
+TEST_F(FileStreams, ReplacedFileKeepsItsOwner) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can save a file for another owner";
+    const std::string path = MakeWave("theirs.wav");
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(path.c_str(), 02664), 0);
+    EXPECT_EQ(SaveFailure(path), "");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 02664u);
+}
+
 TEST_F(FileStreams, NewFileFollowsTheUmask) {
     const mode_t old = umask(027);
     const std::string path = Dir / "new.wav";
