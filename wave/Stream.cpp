@@ -21,11 +21,13 @@ std::string Format(const char* pattern, const std::string& fileName) {
 // The largest count handed to one read() or write(): Linux moves at most about 2 GiB a call.
 constexpr std::uint64_t kMaxChunk = 1u << 30;
 
-std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
-    auto* out = static_cast<std::uint8_t*>(buffer);
+// Repeats read() or write() until count bytes have moved, the file ends or an error stops it;
+// returns how many moved.
+template <typename Byte, typename Call>
+std::uint64_t TransferFully(int fd, Byte* buffer, std::uint64_t count, Call call) {
     std::uint64_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd, out + done, std::min(count - done, kMaxChunk));
+        const ssize_t n = call(fd, buffer + done, std::min(count - done, kMaxChunk));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -35,18 +37,12 @@ std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
     return done;
 }
 
+std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
+    return TransferFully(fd, static_cast<std::uint8_t*>(buffer), count, ::read);
+}
+
 std::uint64_t WriteFully(int fd, const void* buffer, std::uint64_t count) {
-    const auto* in = static_cast<const std::uint8_t*>(buffer);
-    std::uint64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd, in + done, std::min(count - done, kMaxChunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::uint64_t>(n);
-    }
-    return done;
+    return TransferFully(fd, static_cast<const std::uint8_t*>(buffer), count, ::write);
 }
 
 bool IsRegularFile(int fd) {
