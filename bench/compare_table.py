@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Prints bench/compare's tables from hyperfine's JSON and the peak memory of each command.
+
+Usage: compare_table.py WORK RUNS OWN_KIB
+WORK holds long.json/long.rss and folder.json/folder.rss (one peak in KiB per command, in
+hyperfine's order) and long.wav; OWN_KIB is tessaly-convert's own peak doing nothing.
+"""
+import json
+import struct
+import sys
+
+NAMES = ["cp (floor)", "tessaly-convert", "sox -D", "ffmpeg"]
+MIB = 1024 * 1024
+
+
+def data_chunk_size(path):
+    """The size of the "data" chunk of a RIFF WAVE file."""
+    with open(path, "rb") as f:
+        f.seek(12)
+        while True:
+            header = f.read(8)
+            if len(header) < 8:
+                raise SystemExit(f"{path}: no data chunk")
+            chunk_id, size = struct.unpack("<4sI", header)
+            if chunk_id == b"data":
+                return size
+            f.seek(size + (size & 1), 1)
+
+
+def load(work, name):
+    with open(f"{work}/{name}.json") as f:
+        medians = [result["median"] for result in json.load(f)["results"]]
+    with open(f"{work}/{name}.rss") as f:
+        peaks = [int(line) / 1024 for line in f if line.strip()]
+    return medians, peaks
+
+
+def table(title, medians, peaks, names):
+    floor, ours = medians[0], medians[1]
+    print(f"\n{title}\n")
+    print("| command | median s | x cp | x tessaly-convert | peak MiB |")
+    print("|---|---:|---:|---:|---:|")
+    for name, median, peak in zip(names, medians, peaks):
+        print(f"| {name} | {median:.3f} | {median / floor:.2f} | {median / ours:.2f} | {peak:.1f} |")
+
+
+def verdict(text, value, limit, at_most):
+    met = value <= limit if at_most else value >= limit
+    sign = "<=" if at_most else ">="
+    print(f"- {text}: {value:.2f} (target {sign} {limit}): {'met' if met else 'MISSED'}")
+
+
+def long_file(work, runs, own_mib):
+    medians, peaks = load(work, "long")
+    source = 0
+    with open(f"{work}/long.wav", "rb") as f:
+        source = f.seek(0, 2)
+    data = data_chunk_size(f"{work}/long.wav")
+    table(f"Long file: {source / MIB:.1f} MiB, 44100 Hz 16-bit stereo to 8-bit mono, "
+          f"median of {runs} runs", medians, peaks, NAMES)
+    print()
+    verdict("tessaly-convert time over cp", medians[1] / medians[0], 1.3, True)
+    verdict("ffmpeg time over tessaly-convert", medians[3] / medians[1], 1.2, False)
+    verdict("sox -D time over tessaly-convert", medians[2] / medians[1], 2.0, False)
+    bound = (source + data) / MIB + 1
+    verdict(f"tessaly-convert peak MiB ({own_mib:.1f} of it the program doing nothing) over "
+            "source + data + 1 MiB", peaks[1] / bound, 1.0, True)
+    print(f"  ({peaks[1]:.1f} MiB against {bound:.1f} MiB)")
+
+
+def folder(work, runs):
+    medians, peaks = load(work, "folder")
+    names = ["cp -r (floor)", "tessaly-convert, one process", "sox -D, a process per file",
+             "ffmpeg, a process per file"]
+    table(f"Folder: 1000 files of one second, median of {runs} runs", medians, peaks, names)
+
+
+def main():
+    work, runs, own_kib = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    long_file(work, runs, own_kib / 1024)
+    folder(work, runs)
+
+
+if __name__ == "__main__":
+    main()
