@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -225,6 +227,43 @@ TEST(WaveImage, WaveTooLargeForRiffFailsBeforeWriting) {
     TMemoryStream stream;
     EXPECT_THROW(wave.SaveToFile(stream), ERvWaveInOutError);
     EXPECT_EQ(stream.Size(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// Large images come from their own mapping, which the load narrows to the samples in place.
+TEST(WaveImage, LargeImageWithChunksAroundTheDataKeepsExactlyItsSamples) {
+    Bytes samples(40u << 20);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint8_t>(i * 7 + i / 4099);
+    samples.push_back(0x5A); // odd length: a pad byte follows
+    const Bytes image =
+        Riff("WAVE", {Chunk("JUNK", Bytes(4093, 1)), Chunk("fmt ", FmtRecord({1, 1, 8000, 8})),
+                      Chunk("data", samples), Chunk("LIST", Bytes(5000, 2))});
+    TRvInternalWAVE wave;
+    Load(wave, image);
+    ASSERT_EQ(wave.DataSize(), samples.size());
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), wave.WaveData.data()));
+    wave.ChangeChannels(2);
+    EXPECT_EQ(wave.DataSize(), 2 * samples.size());
+    EXPECT_EQ(wave.WaveData.data()[2 * samples.size() - 1], 0x5A);
+}
+
+TEST(HeapBlockNarrow, KeepsTheRangeAndRefusesOneOutsideTheBlock) {
+    for (std::uint64_t size : {std::uint64_t{100}, std::uint64_t{33} << 20}) {
+        HeapBlock block(size);
+        block.data()[size - 1] = 9;
+        EXPECT_THROW(block.Narrow(size - 10, 11), std::out_of_range);
+        EXPECT_THROW(block.Narrow(size + 1, 0), std::out_of_range);
+        block.Narrow(size - 10, 10);
+        EXPECT_EQ(block.size(), 10u);
+        EXPECT_EQ(block.data()[9], 9);
+        block.Narrow(0, 0);
+        EXPECT_EQ(block.size(), 0u);
+        EXPECT_TRUE(block);
+    }
 }
 
 } // namespace
