@@ -130,3 +130,20 @@ TEST_F(ConvertProgram, OverwriteKeepsTheSourceWhenTheDiskIsFull) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ConvertProgram, CountsTheFilesOnATerminal) {
+    if (!HaveProgram("script"))
+        GTEST_SKIP() << "script(1) is needed to give the program a terminal";
+    const std::string a = Source("a.wav", {1, 1, 8000, 16}, Samples16({1}));
+    const std::string b = Source("b.wav", {1, 1, 8000, 16}, Samples16({2}));
+    const std::string command =
+        std::string(TESSALY_CONVERT) + " --dir '" + Out.path() + "' '" + a + "' '" + b + "'";
+    const RunResult run = RunProgram({"script", "-qefc", command, "/dev/null"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_NE(run.Out.find("\r1/2"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\r2/2"), std::string::npos) << run.Out;
+}
+
+} // namespace
