@@ -1,5 +1,6 @@
 #include "ConvertFile.h"
 
+#include "ConversionSteps.h"
 #include "PathParts.h"
 #include "RvWaveComponent.h"
 
@@ -35,38 +36,6 @@ std::string Destination(const std::string& sourcePath, const ConversionSettings&
     std::error_code ignored;
     std::filesystem::create_directory(programFolder + "Waves", ignored);
     return programFolder + "Waves/" + name;
-}
-
-std::int32_t TargetRate(const ConversionSettings& settings, std::int32_t current) {
-    std::int32_t target = settings.RateChoice == 0 ? current : settings.RateChoice;
-    if (settings.KeepLowerRate && current < target)
-        target = current;
-    return target;
-}
-
-void ConvertRate(TRvWave& wave, const ConversionSettings& settings) {
-    const std::int32_t target = TargetRate(settings, wave.GetFreq());
-    if (target != wave.GetFreq())
-        wave.SetFreq(target);
-}
-
-void ConvertBits(TRvWave& wave, std::int32_t choice) {
-    if ((choice == 16 || choice == 8) && wave.GetBits() != choice)
-        wave.SetBits(choice);
-}
-
-void ConvertChannels(TRvWave& wave, std::int32_t choice) {
-    if ((choice == 2 || choice == 1) && wave.GetChannels() != choice)
-        wave.SetChannels(choice);
-}
-
-// An 8-bit wave goes to 16 bit and back: the samples stay, but a trailing partial frame is
-// dropped and block align and byte rate are recomputed.
-void Renormalize8Bit(TRvWave& wave) {
-    if (wave.GetBits() == 8) {
-        wave.SetBits(16);
-        wave.SetBits(8);
-    }
 }
 
 } // namespace

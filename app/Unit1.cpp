@@ -129,10 +129,11 @@ void TForm1::WMDropFiles(const QStringList& paths) {
     // exception handling.
     const auto hideProgress = qScopeGuard([this] { ui->Panel4->hide(); });
     ui->PB->setRange(0, count - 1);
+    const std::string programFolder = ProgramFolder();
     for (int number = 1; number <= count; ++number) {
         ShowProgress(number, count);
         const ResultRow row =
-            ConvertFile(paths[number - 1].toStdString(), ReadSettings(), ProgramFolder(), *RV);
+            ConvertFile(paths[number - 1].toStdString(), ReadSettings(), programFolder, *RV);
         AppendRow(QString::fromStdString(row));
     }
 }

@@ -2,6 +2,8 @@
 // file, saves it to memory and loads the result again. Failures of the unit's own classes are
 // the expected answer to a bad image; anything else (a crash, a sanitizer report, a leak, a
 // foreign exception, an image that does not read back as written) is a finding.
+#include "ConversionSteps.h"
+#include "LittleEndian.h"
 #include "RvWAVE.h"
 
 #include <cstddef>
@@ -13,15 +15,19 @@
 
 namespace {
 
-struct Settings {
-    std::int32_t Rate;     // 0 keeps
-    std::int32_t Bits;     // 0 keeps
-    std::int32_t Channels; // 0 keeps
-};
+ConversionSettings Settings(std::int32_t rate, std::int32_t bits, std::int32_t channels) {
+    ConversionSettings settings;
+    settings.RateChoice = rate;
+    settings.KeepLowerRate = false; // a chosen rate is always applied, up or down
+    settings.BitsChoice = bits;
+    settings.ChannelsChoice = channels;
+    return settings;
+}
 
 // Each width and channel step in both directions, with and without a rate relabel.
-constexpr Settings kSettings[] = {
-    {0, 0, 0}, {8000, 8, 1}, {22050, 16, 2}, {0, 8, 2}, {44100, 16, 1}, {0, 0, 1},
+const ConversionSettings kSettings[] = {
+    Settings(0, 0, 0), Settings(8000, 8, 1),   Settings(22050, 16, 2),
+    Settings(0, 8, 2), Settings(44100, 16, 1), Settings(0, 0, 1),
 };
 
 [[noreturn]] void Finding(const char* what) {
@@ -39,37 +45,14 @@ template <typename Step> bool Try(Step&& step) {
     }
 }
 
-// The converter runs this also after a failed load, on whatever the failure left behind.
-void Renormalize8Bit(TRvWave& wave) {
-    if (wave.GetBits() == 8) {
-        wave.SetBits(16);
-        wave.SetBits(8);
-    }
-}
-
-void Convert(TRvWave& wave, const Settings& settings) {
-    if (settings.Rate != 0 && settings.Rate != wave.GetFreq())
-        wave.SetFreq(settings.Rate);
-    if (settings.Bits != 0 && settings.Bits != wave.GetBits())
-        wave.SetBits(settings.Bits);
-    if (settings.Channels != 0 && settings.Channels != wave.GetChannels())
-        wave.SetChannels(settings.Channels);
-}
-
-std::uint32_t LE32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | bytes[offset + static_cast<std::size_t>(i)];
-    return value;
-}
-
 // A saved image has exactly the written layout and loads back into the same wave.
 void CheckSaved(const TRvInternalWAVE& saved, const TMemoryStream& out) {
     const std::vector<std::uint8_t>& image = out.bytes();
     const std::uint64_t n = saved.DataSize();
     if (image.size() != 46 + n + (n & 1))
         Finding("image length is not 46 + N + pad");
-    if (LE32(image, 4) != 38 + n + (n & 1) || LE32(image, 16) != 18 || LE32(image, 42) != n)
+    if (GetLE32(&image[4]) != 38 + n + (n & 1) || GetLE32(&image[16]) != 18 ||
+        GetLE32(&image[42]) != n)
         Finding("chunk sizes of the saved image are wrong");
 
     TRvWave reloaded;
@@ -83,13 +66,19 @@ void CheckSaved(const TRvInternalWAVE& saved, const TMemoryStream& out) {
         Finding("a saved image loads with other samples");
 }
 
-void LoadConvertSave(const std::vector<std::uint8_t>& image, const Settings& settings) {
+void LoadConvertSave(const std::vector<std::uint8_t>& image, const ConversionSettings& settings) {
     TRvWave wave;
     TMemoryStream in(image);
     const bool loaded = Try([&] { wave.LoadFromStream(in); });
+    // The converter re-converts an 8-bit wave also after a failed load.
     if (!Try([&] { Renormalize8Bit(wave); }) || !loaded)
         return;
-    if (!Try([&] { Convert(wave, settings); }))
+    const bool converted = Try([&] {
+        ConvertRate(wave, settings);
+        ConvertBits(wave, settings.BitsChoice);
+        ConvertChannels(wave, settings.ChannelsChoice);
+    });
+    if (!converted)
         return;
     TMemoryStream out;
     if (Try([&] { wave.SaveToStream(out); }))
@@ -100,7 +89,7 @@ void LoadConvertSave(const std::vector<std::uint8_t>& image, const Settings& set
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> image(data, data + size);
-    for (const Settings& settings : kSettings)
+    for (const ConversionSettings& settings : kSettings)
         LoadConvertSave(image, settings);
     return 0;
 }

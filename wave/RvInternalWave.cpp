@@ -43,6 +43,13 @@ std::uint32_t TRvInternalWAVE::ConvertibleFrameSize() const {
     return channels * (bits / 8u);
 }
 
+HeapBlock TRvInternalWAVE::ConversionBlock(std::uint64_t size, const char* tooLargeMessage) {
+    if (!FitsInRiff(size))
+        throw ERvWaveInvalidWavePara(tooLargeMessage);
+    // Every conversion kernel writes each byte of its output, so it needs no zero fill.
+    return HeapBlock(size, HeapBlock::Fill::Overwritten);
+}
+
 void TRvInternalWAVE::RecomputeDerivedFields() {
     WaveFormat.nBlockAlign =
         static_cast<std::uint16_t>(WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8));
@@ -61,11 +68,8 @@ void TRvInternalWAVE::ChangeBits(std::int32_t bits) {
     if (frameSize == 0)
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
     const std::uint64_t samples = DataSize() / frameSize * WaveFormat.nChannels;
-    const std::uint64_t newSize = samples * (bits / 8);
-    if (!FitsInRiff(newSize))
-        throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeBits: Invalid Parameters");
-
-    HeapBlock converted(newSize);
+    HeapBlock converted =
+        ConversionBlock(samples * (bits / 8), "TRvInternalWAVE.ChangeBits: Invalid Parameters");
     if (bits == 16)
         Convert8To16(WaveData.data(), converted.data(), samples);
     else
@@ -87,11 +91,8 @@ void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeChannels: Bad Wave Type");
     const std::uint64_t frames = DataSize() / frameSize;
     const std::uint32_t sampleSize = WaveFormat.wBitsPerSample / 8;
-    const std::uint64_t newSize = frames * channels * sampleSize;
-    if (!FitsInRiff(newSize))
-        throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeChannels: Invalid Parameters");
-
-    HeapBlock converted(newSize);
+    HeapBlock converted = ConversionBlock(frames * channels * sampleSize,
+                                          "TRvInternalWAVE.ChangeChannels: Invalid Parameters");
     const bool toStereo = channels == 2;
     if (sampleSize == 1)
         (toStereo ? MonoToStereo8 : StereoToMono8)(WaveData.data(), converted.data(), frames);

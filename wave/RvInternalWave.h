@@ -61,6 +61,9 @@ public:
 private:
     // Bytes per frame when the conversions are defined for this wave's shape, else 0.
     std::uint32_t ConvertibleFrameSize() const;
+    // The output block of a conversion; raises ERvWaveInvalidWavePara with tooLargeMessage
+    // when a wave of that size could not be saved.
+    static HeapBlock ConversionBlock(std::uint64_t size, const char* tooLargeMessage);
     void RecomputeDerivedFields();
     void LoadImage(HeapBlock image);
 };
