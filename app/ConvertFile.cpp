@@ -52,6 +52,15 @@ std::string FormatDescription(const TRvWave& wave) {
     return text;
 }
 
+bool ResultRow::Converted() const {
+    return Status == StatusWord::Converted;
+}
+
+std::string ResultRow::Text() const {
+    return Name + "|" + SourceFolder + "|" + DestinationFolder + "|" + Status + "|" + Before +
+           "|→" + After;
+}
+
 ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
                       const std::string& programFolder, TRvWave& wave) {
     std::string status;
@@ -73,6 +82,11 @@ ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& s
         if (status.empty())
             status = StatusWord::Converted;
     }
-    return FileNamePart(sourcePath) + "|" + FolderPart(sourcePath) + "|" + FolderPart(destination) +
-           "|" + status + "|" + before + "|→" + after;
+    return {.SourcePath = sourcePath,
+            .Name = FileNamePart(sourcePath),
+            .SourceFolder = FolderPart(sourcePath),
+            .DestinationFolder = FolderPart(destination),
+            .Status = status,
+            .Before = before,
+            .After = after};
 }

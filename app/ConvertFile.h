@@ -20,9 +20,17 @@ inline constexpr const char* Converted = "変換完了";
 // "44100Hz 16Bit Stereo": the format the component holds now.
 std::string FormatDescription(const TRvWave& wave);
 
-// One line of the result list: six fields joined by "|", the last one by "|→":
-// name|source folder|destination folder|status word|before|→after.
-using ResultRow = std::string;
+// The outcome of one file: its fields, and the line of the result list they make.
+struct ResultRow {
+    std::string SourcePath; // the path as given
+    std::string Name, SourceFolder, DestinationFolder, Status, Before, After;
+
+    // Decided on the status word alone: a name or folder may read like one.
+    bool Converted() const;
+    // Six fields joined by "|", the last one by "|→":
+    // name|source folder|destination folder|status word|before|→after.
+    std::string Text() const;
+};
 
 // Loads sourcePath into wave, converts it as settings ask and saves it to its destination.
 // Every failure becomes the row's status word; nothing raises.

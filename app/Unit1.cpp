@@ -134,7 +134,7 @@ void TForm1::WMDropFiles(const QStringList& paths) {
         ShowProgress(number, count);
         const ResultRow row =
             ConvertFile(paths[number - 1].toStdString(), ReadSettings(), programFolder, *RV);
-        AppendRow(QString::fromStdString(row));
+        AppendRow(QString::fromStdString(row.Text()));
     }
 }
 

@@ -36,8 +36,8 @@ int ConvertAll(const CommandLine& line) {
     for (std::size_t i = 0; i < line.Files.size(); ++i) {
         progress.Show(i + 1);
         const ResultRow row = ConvertFile(line.Files[i], line.Settings, programFolder, wave);
-        std::cout << row << '\n' << std::flush;
-        allConverted = allConverted && row.find(StatusWord::Converted) != std::string::npos;
+        std::cout << row.Text() << '\n' << std::flush;
+        allConverted = allConverted && row.Converted();
     }
     return allConverted ? 0 : 1;
 }

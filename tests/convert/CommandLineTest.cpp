@@ -91,6 +91,8 @@ TEST_F(ConvertProgram, ExitsZeroOnlyWhenEveryFileConverted) {
     const std::string b = Source("b.wav", {1, 1, 8000, 16}, Samples16({2}));
     EXPECT_EQ(Run({"--dir", Out.path(), a, b}).ExitCode, 0);
     EXPECT_EQ(Run({"--dir", Out.path(), a, Dir.path()}).ExitCode, 1);
+    EXPECT_EQ(Run({"--dir", Dir / "変換完了", a}).ExitCode, 1)
+        << "the save fails into a missing folder that bears the success word";
 }
 
 TEST_F(ConvertProgram, BadUsageConvertsNothing) {

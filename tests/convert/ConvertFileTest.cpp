@@ -38,7 +38,7 @@ protected:
         return path;
     }
     std::string Convert(const std::string& path) {
-        return ConvertFile(path, Settings, Program + "/", Rv);
+        return ConvertFile(path, Settings, Program + "/", Rv).Text();
     }
     // The format and samples of a written file, as the wave unit reads it back.
     TWaveFormatEx Written(const std::string& path, Bytes* samples = nullptr) {
