@@ -4,6 +4,7 @@
 #include "PathParts.h"
 #include "RvWaveComponent.h"
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -45,6 +46,8 @@ int ConvertAll(const CommandLine& line) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write past a file-size limit then fails, and its save says so, instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     CommandLine line;
     try {
         line = ParseCommandLine(argc, argv);

@@ -48,8 +48,6 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     if (options.FileSizeLimit != 0) {
-        // Ignored, SIGXFSZ turns an oversized write into a failing one (EFBIG) instead of a kill.
-        signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{options.FileSizeLimit, options.FileSizeLimit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(126);
