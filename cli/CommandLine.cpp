@@ -81,6 +81,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         } else if (argument == "--dir") {
             line.Settings.TargetFolder = takeValue();
             specified = true;
+        } else if (argument == "--null") {
+            noValue();
+            line.RowEnd = '\0';
         } else if (argument == "-h" || argument == "--help") {
             line.Action = CommandLine::ShowHelp;
             return line;
@@ -114,8 +117,12 @@ const char* UsageText() {
            "  --overwrite      write over each source file\n"
            "  --dir FOLDER     write into FOLDER (it must exist)\n"
            "                   neither: the \"Waves\" folder beside the executable\n"
+           "  --null           end each row with a NUL byte instead of a newline\n"
            "  -h, --help       show this help\n"
            "  --version        show the version\n"
            "\n"
-           "Exit status: 0 when every file converted, 1 when any failed, 2 for bad usage.\n";
+           "Exit status: 0 when every file converted, 1 when any failed, 2 for bad usage.\n"
+           "Scripts should use --null (rows end in NUL, as with find -print0), since a name\n"
+           "may hold a newline; a name may hold \"|\" too, so a row's outcome is its third\n"
+           "field from the end.\n";
 }

@@ -15,6 +15,7 @@ public:
 struct CommandLine {
     enum { Convert, ShowHelp, ShowVersion } Action = Convert;
     ConversionSettings Settings;
+    char RowEnd = '\n'; // '\0' with --null: a name may hold a newline
     std::vector<std::string> Files;
 };
 

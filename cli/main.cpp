@@ -37,7 +37,7 @@ int ConvertAll(const CommandLine& line) {
     for (std::size_t i = 0; i < line.Files.size(); ++i) {
         progress.Show(i + 1);
         const ResultRow row = ConvertFile(line.Files[i], line.Settings, programFolder, wave);
-        std::cout << row.Text() << '\n' << std::flush;
+        std::cout << row.Text() << line.RowEnd << std::flush;
         allConverted = allConverted && row.Converted();
     }
     return allConverted ? 0 : 1;

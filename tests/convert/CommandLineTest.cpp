@@ -95,6 +95,13 @@ TEST_F(ConvertProgram, ExitsZeroOnlyWhenEveryFileConverted) {
         << "the save fails into a missing folder that bears the success word";
 }
 
+TEST_F(ConvertProgram, NullEndsEachRowSoANameMayHoldANewline) {
+    const std::string path = Source("two\nlines.wav", {1, 1, 8000, 16}, Samples16({1}));
+    EXPECT_EQ(Run({"--null", "--dir", Out.path(), path}).Out,
+              "two\nlines.wav|" + Dir.path() + "/|" + Out.path() +
+                  "/|変換完了|8000Hz 16Bit Mono|→8000Hz 16Bit Mono" + '\0');
+}
+
 TEST_F(ConvertProgram, BadUsageConvertsNothing) {
     const std::string a = Source("a.wav", {1, 1, 8000, 16}, Samples16({1}));
     const RunResult run = Run({"--overwrite", "--dir", Out.path(), a});
