@@ -5,7 +5,8 @@
 #include <QMessageBox>
 
 std::string ExceptionMessageText(const std::string& message) {
-    // Compared as bytes, as the original compared its last (code-page) character.
+    // Compared as an unsigned byte, so a message that ends in a multi-byte character gets its
+    // stop too.
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
         return message + ".";
     return message;

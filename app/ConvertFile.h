@@ -33,6 +33,8 @@ struct ResultRow {
 };
 
 // Loads sourcePath into wave, converts it as settings ask and saves it to its destination.
-// Every failure becomes the row's status word; nothing raises.
+// Every failure of a step becomes the row's status word. FormatDescription still raises when
+// the component holds no wave (a load whose fresh wave could not be made), and that failure
+// leaves ConvertFile.
 ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
                       const std::string& programFolder, TRvWave& wave);

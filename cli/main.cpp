@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <unistd.h>
 
@@ -63,5 +64,11 @@ int main(int argc, char** argv) {
         std::cout << "tessaly-convert " << TESSALY_VERSION << '\n';
         return 0;
     }
-    return ConvertAll(line);
+    try {
+        return ConvertAll(line);
+    } catch (const std::exception& failure) {
+        // The rows printed so far stay; the run ends at the file that raised.
+        std::cerr << "tessaly-convert: " << failure.what() << '\n';
+        return 1;
+    }
 }

@@ -14,7 +14,7 @@ CommandLine Parse(std::vector<std::string> args) {
     return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
-TEST(CommandLineOptions, DefaultsMatchTheWindowsDefaults) {
+TEST(CommandLineOptions, DefaultsMatchTheSettingsPanel) {
     const CommandLine line = Parse({"a.wav", "b.wav"});
     EXPECT_EQ(line.Action, CommandLine::Convert);
     EXPECT_EQ(line.Settings.RateChoice, 0);

@@ -1,5 +1,6 @@
 // Interposed over the C library with LD_PRELOAD, it makes the N-th call of write, fsync or
-// rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N, and
+// rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N, the
+// N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, and
 // notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
 // standard input, output and error are passed through uncounted: the result rows must reach
 // the test.
@@ -23,6 +24,7 @@ using SyncFn = int (*)(int);
 using RenameFn = int (*)(const char*, const char*);
 using RenameAtFn = int (*)(int, const char*, int, const char*);
 using RenameAt2Fn = int (*)(int, const char*, int, const char*, unsigned);
+using CallocFn = void* (*)(size_t, size_t);
 
 void Note(const char* what) {
     const char* log = std::getenv("TESSALY_FAULT_LOG");
@@ -47,7 +49,7 @@ bool FailThisCall(const char* variable, std::atomic<long>& calls, const char* wh
     return true;
 }
 
-std::atomic<long> writes{0}, syncs{0}, renames{0};
+std::atomic<long> writes{0}, syncs{0}, renames{0}, newWaves{0};
 
 } // namespace
 
@@ -105,6 +107,17 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
     }
     static const RenameAt2Fn real = Next<RenameAt2Fn>("renameat2");
     return real(fromDir, from, toDir, to, flags);
+}
+
+// Only zeroed blocks of 2 bytes are counted: the one 16-bit mono frame a fresh in-memory wave
+// starts with, so the N-th of them is the N-th wave the component makes.
+void* calloc(size_t count, size_t size) {
+    if (count * size == 2 && FailThisCall("TESSALY_FAIL_NEW_WAVE", newWaves, "new wave")) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    static const CallocFn real = Next<CallocFn>("calloc");
+    return real(count, size);
 }
 
 } // extern "C"

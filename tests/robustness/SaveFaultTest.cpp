@@ -2,6 +2,7 @@
 // destination (the source itself, under --overwrite) exactly as it was, and leave no temporary
 // file behind. Each fault is made real: an interposed C library call that fails, a file-size
 // limit, a folder the unprivileged converter cannot write, a folder where the file should go.
+// The same interposer also fails a run outside every step, which must end with its message.
 #include "ChildProcess.h"
 #include "ConvertFile.h"
 #include "TestSupport.h"
@@ -73,6 +74,14 @@ Bytes SourceImage() {
 
 constexpr std::uint64_t kFileSizeLimit = 1024; // below the output, above a result row
 
+// The interposer, noting its faults in log. It loads before the sanitizer runtime, which would
+// refuse to start.
+std::vector<std::string> InterposerEnvironment(const std::string& log) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY, "TESSALY_FAULT_LOG=" + log,
+            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
+}
+
 class SaveFaultTest : public testing::TestWithParam<SaveCase> {
 protected:
     void SetUp() override {
@@ -122,11 +131,7 @@ protected:
 
     ChildOptions Options() const {
         ChildOptions options;
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        // The interposer loads before the sanitizer runtime, which would refuse to start.
-        options.Env = {
-            std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY, "TESSALY_FAULT_LOG=" + log,
-            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
+        options.Env = InterposerEnvironment(log);
         if (fault() == Fault::Write)
             options.Env.push_back("TESSALY_FAIL_WRITE=1");
         if (fault() == Fault::Fsync)
@@ -256,5 +261,21 @@ std::string CaseName(const testing::TestParamInfo<SaveCase>& info) {
 INSTANTIATE_TEST_SUITE_P(Faults, SaveFaultTest, testing::ValuesIn(Cases()), CaseName);
 INSTANTIATE_TEST_SUITE_P(Harness, SaveWithoutFaultTest, testing::ValuesIn(FaultFreeCases()),
                          CaseName);
+
+// A wave that cannot be made for the second file leaves the component without one, which the
+// conversion cannot turn into a status word: the run ends with the message after the first row.
+TEST(FailureOutsideTheSteps, EndsTheRunWithItsMessage) {
+    TempDir dir, out;
+    WriteFileBytes(dir / "a.wav", SourceImage());
+    ChildOptions options{.Env = InterposerEnvironment(dir / "faults")};
+    options.Env.push_back("TESSALY_FAIL_NEW_WAVE=3"); // the component's own, then the 2nd file's
+    const ChildResult run = RunChild(
+        {TESSALY_CONVERT, "--dir", out.path(), dir / "a.wav", dir / "a.wav", dir / "a.wav"},
+        options);
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
+    EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1) << "one row";
+    EXPECT_EQ(run.Err, "tessaly-convert: TRvWave.GetFreq: InternalWave should not be Nil\n");
+}
 
 } // namespace
