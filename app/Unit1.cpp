@@ -13,6 +13,7 @@
 #include <QScopeGuard>
 #include <QUrl>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -20,20 +21,20 @@ namespace {
 
 const int ItemHeight = 16;
 
-// The dropped items that are local files, as full paths, in the order they were dropped.
-QStringList LocalFiles(const QMimeData* data) {
-    QStringList paths;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
+// The dropped items that are files on this machine, as the file system names them: the
+// percent-decoded bytes of each URL's path, which need not be UTF-8. A file on another host is
+// left out rather than taken for a local path of the same name.
+std::vector<std::string> LocalPaths(const QMimeData& data) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : data.urls())
+        if (url.isLocalFile() && (url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+            paths.push_back(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())
+                                .toStdString());
     return paths;
 }
 
-// Takes the files as a copy (or a link): a drop accepted as a move would let the source
-// delete them.
-bool AcceptFiles(QDropEvent* event) {
-    if (LocalFiles(event->mimeData()).isEmpty())
-        return false;
+// Takes files as a copy (or a link): a drop taken as a move would let the source delete them.
+bool TakeAsCopy(QDropEvent* event) {
     if (event->possibleActions() & Qt::CopyAction)
         event->setDropAction(Qt::CopyAction);
     else if (event->possibleActions() & Qt::LinkAction)
@@ -42,6 +43,13 @@ bool AcceptFiles(QDropEvent* event) {
         return false;
     event->accept();
     return true;
+}
+
+// While the pointer moves, only the offered formats are looked at: reading the items themselves
+// asks the source program for them every time.
+void OfferToTake(QDropEvent* event) {
+    if (event->mimeData()->hasUrls())
+        TakeAsCopy(event);
 }
 
 // The value of the checked button of a group; each group has exactly one checked.
@@ -76,11 +84,25 @@ TForm1::TForm1(QWidget* parent)
     RV->SetChannels(1);
     // The progress panel floats over the list, which uic creates after it.
     ui->Panel4->raise();
+    FitProgressCounter();
     ConnectHandlers();
     FormCreate();
 }
 
 TForm1::~TForm1() = default;
+
+// The counter is shown whole up to 99999/99999, its right edge where the layout puts it; the bar
+// gives way to it, keeping the gap between them.
+void TForm1::FitProgressCounter() {
+    QLabel* counter = ui->Label6;
+    QProgressBar* bar = ui->PB;
+    const int gap = counter->x() - (bar->x() + bar->width());
+    const int width = std::max(
+        counter->width(), counter->fontMetrics().horizontalAdvance(QStringLiteral("99999/99999")));
+    counter->setGeometry(counter->x() + counter->width() - width, counter->y(), width,
+                         counter->height());
+    bar->resize(std::min(bar->width(), counter->x() - gap - bar->x()), bar->height());
+}
 
 void TForm1::ConnectHandlers() {
     ui->LB->setItemDelegate(new TResultItemDelegate(
@@ -106,35 +128,56 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    AcceptFiles(event);
+    OfferToTake(event);
 }
 
 void TForm1::dragMoveEvent(QDragMoveEvent* event) {
-    AcceptFiles(event);
+    OfferToTake(event);
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-    if (!AcceptFiles(event))
+    // The items are read once per drop.
+    std::vector<std::string> paths = LocalPaths(*event->mimeData());
+    if (paths.empty() || !TakeAsCopy(event))
         return;
-    // The source is answered now; the batch runs once the drop has returned to it.
-    const QStringList paths = LocalFiles(event->mimeData());
-    QMetaObject::invokeMethod(
-        this, [this, paths] { WMDropFiles(paths); }, Qt::QueuedConnection);
+    // The source is answered now; the batch runs from the event loop once the drop has returned
+    // to it, and after any batch that is running.
+    PendingDrops.push_back(std::move(paths));
+    QMetaObject::invokeMethod(this, &TForm1::RunNextDrop, Qt::QueuedConnection);
 }
 
-void TForm1::WMDropFiles(const QStringList& paths) {
+void TForm1::RunNextDrop() {
+    if (BatchRunning || PendingDrops.empty())
+        return;
+    const std::vector<std::string> paths = std::move(PendingDrops.front());
+    PendingDrops.pop_front();
+    WMDropFiles(paths);
+}
+
+void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     const int count = static_cast<int>(paths.size());
+    BatchRunning = true;
     ui->Panel4->show();
-    // Hidden again however the batch ends, also when a failure leaves it for the central
-    // exception handling.
-    const auto hideProgress = qScopeGuard([this] { ui->Panel4->hide(); });
-    ui->PB->setRange(0, count - 1);
+    // However the batch ends, also when a failure leaves it for the central exception handling:
+    // the panel is hidden, and a drop that came meanwhile runs next, posted to the event loop
+    // rather than called from here, so that batches never nest and what waited is handled
+    // between them.
+    const auto endBatch = qScopeGuard([this] {
+        ui->Panel4->hide();
+        BatchRunning = false;
+        if (!PendingDrops.empty())
+            QMetaObject::invokeMethod(this, &TForm1::RunNextDrop, Qt::QueuedConnection);
+    });
+    // Qt draws an empty range as a busy indicator: a single file gets an empty bar instead.
+    ui->PB->setRange(0, std::max(count - 1, 1));
     const std::string programFolder = ProgramFolder();
     for (int number = 1; number <= count; ++number) {
         ShowProgress(number, count);
-        const ResultRow row =
-            ConvertFile(paths[number - 1].toStdString(), ReadSettings(), programFolder, *RV);
+        const ResultRow row = ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV);
         AppendRow(QString::fromStdString(row.Text()));
+        // Other programs' messages are served between files, so a drop made now is taken (and
+        // waits its turn) instead of timing out; mouse and keyboard input waits for the end.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 }
 

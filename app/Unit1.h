@@ -4,10 +4,12 @@
 
 #include "ConversionSettings.h"
 
-#include <QStringList>
 #include <QWidget>
 
+#include <deque>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QPainter;
 class QStyleOptionViewItem;
@@ -24,9 +26,9 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Converts the dropped files one after the other, counting them on the progress panel and
-    // appending one result row per file to the list.
-    void WMDropFiles(const QStringList& paths);
+    // Converts the dropped files (paths as the file system has them) one after the other,
+    // counting them on the progress panel and appending one result row per file to the list.
+    void WMDropFiles(const std::vector<std::string>& paths);
     // Draws item index of the list across the header's columns, with its outcome swatch.
     void LBDrawItem(QPainter& canvas, const QStyleOptionViewItem& option, int index);
 
@@ -39,7 +41,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void FitProgressCounter();
     void ConnectHandlers();
+    void RunNextDrop();
     void FormCreate();
     void HCSectionResize();
     void Button1Click();
@@ -48,4 +52,7 @@ private:
     void AppendRow(const QString& row);
 
     std::unique_ptr<Ui::TForm1> ui;
+    // Drops taken while a batch runs, oldest first; each runs as a batch of its own.
+    std::deque<std::vector<std::string>> PendingDrops;
+    bool BatchRunning = false;
 };

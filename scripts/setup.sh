@@ -8,6 +8,8 @@ PACKAGES=(
     g++ cmake make pkg-config qt6-base-dev libgl-dev
     # tests and their peers
     libgtest-dev libgmock-dev sox ffmpeg espeak-ng python3 xvfb xauth
+    # the end-to-end drop test's drag source: X11 with XTest
+    libx11-dev libxtst-dev
     # fonts: the window's Japanese text
     fonts-ipafont-gothic
     # fuzzing and benchmarks

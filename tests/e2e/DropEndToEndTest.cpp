@@ -1,0 +1,270 @@
+// The real window on a real X server, files dropped on it by another program speaking XDND:
+// every drop arrives exactly once and in order, also one made while a batch runs, and the
+// progress panel is on the screen whole while files are converted.
+#include "DesignFont.h"
+#include "TestSupport.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// Generous: a slow machine under the sanitizers must not fail, a lost drop still does.
+const auto Patience = 120s;
+
+// A program running beside the test, talked to in lines through its standard input and output;
+// stopped when the test ends.
+class Companion {
+public:
+    explicit Companion(std::vector<std::string> argv) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0)
+            throw std::runtime_error("pipe");
+        Pid = fork();
+        if (Pid == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            close(in[1]);
+            close(out[0]);
+            std::vector<char*> args;
+            for (std::string& arg : argv)
+                args.push_back(arg.data());
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        Input = in[1];
+        Output = out[0];
+    }
+    ~Companion() {
+        close(Input);
+        close(Output);
+        kill(Pid, SIGTERM);
+        waitpid(Pid, nullptr, 0);
+    }
+
+    // One line of its output, or "timeout".
+    std::string Ask(const std::string& line) {
+        const std::string request = line + "\n";
+        if (write(Input, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+            return "write failed";
+        return ReadLine();
+    }
+    std::string ReadLine() {
+        std::string line;
+        pollfd ready{Output, POLLIN, 0};
+        for (char c;
+             poll(&ready, 1, static_cast<int>(Patience / 1ms)) == 1 && read(Output, &c, 1) == 1;) {
+            if (c == '\n')
+                return line;
+            line += c;
+        }
+        return "timeout";
+    }
+
+private:
+    pid_t Pid;
+    int Input, Output;
+};
+
+// The names of the files renamed into a folder, in the order they arrived there: a save writes a
+// temporary file and renames it over the destination once it is whole.
+class RenameWatch {
+public:
+    explicit RenameWatch(const std::string& folder) : Inotify(inotify_init1(IN_NONBLOCK)) {
+        inotify_add_watch(Inotify, folder.c_str(), IN_MOVED_TO);
+    }
+    ~RenameWatch() { close(Inotify); }
+
+    // Waits until at least count names have arrived; returns all that have.
+    const std::vector<std::string>& AwaitCount(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + Patience;
+        while (Names.size() < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{Inotify, POLLIN, 0};
+            poll(&ready, 1, 1000);
+            Read();
+        }
+        return Names;
+    }
+    std::size_t Count() {
+        Read();
+        return Names.size();
+    }
+
+private:
+    void Read() {
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t got; (got = read(Inotify, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                Names.emplace_back(event->name);
+                at += sizeof(inotify_event) + event->len;
+            }
+    }
+
+    int Inotify;
+    std::vector<std::string> Names;
+};
+
+// An X server of its own for the test, on a display number it picks itself.
+class XServer {
+public:
+    XServer()
+        : Server({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}) {
+        Display = ":" + Server.ReadLine();
+        setenv("DISPLAY", Display.c_str(), 1);
+    }
+    std::string Display;
+
+private:
+    Companion Server;
+};
+
+// A file URL with every byte but the unreserved ones percent-encoded, as file managers send.
+std::string FileUrl(const std::string& path) {
+    static const char* Hex = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const unsigned char c : path)
+        if (std::isalnum(c) || std::strchr("/-._~", c))
+            url += static_cast<char>(c);
+        else
+            url += {'%', Hex[c >> 4], Hex[c & 15]};
+    return url;
+}
+
+class DropEndToEnd : public ::testing::Test {
+protected:
+    // Writes short waves named name + number and returns their names.
+    std::vector<std::string> WriteWaves(const std::string& name, int count, std::size_t bytes) {
+        std::vector<std::string> names;
+        for (int n = 1; n <= count; ++n) {
+            names.push_back(name + std::to_string(n) + ".wav");
+            WriteFileBytes(Sources / names.back(), WaveImage({.Channels = 2}, Bytes(bytes, 7)));
+        }
+        return names;
+    }
+    // How the window took the drop, and how often it asked for the files: "copy 1".
+    std::string Drag(const std::vector<std::string>& names) {
+        std::string command = "drag " + DropPoint;
+        for (const std::string& name : names)
+            command += " " + FileUrl(Sources / name);
+        Expected.insert(Expected.end(), names.begin(), names.end());
+        return Peer.Ask(command);
+    }
+    void ExpectEveryDropOnceInOrder() { EXPECT_EQ(Watch.AwaitCount(Expected.size()), Expected); }
+
+    // A copy of the program in a folder of its own, so that its "Waves" folder is the test's.
+    std::string CopyProgram() {
+        fs::copy_file(TESSALY_WINDOW, Program / "tessaly");
+        fs::create_directory(Program / "Waves");
+        return Program / "Waves";
+    }
+
+    XServer Server;
+    TempDir Program, Sources;
+    RenameWatch Watch{CopyProgram()};
+    Companion Window{{Program / "tessaly"}};
+    Companion Peer{{TESSALY_XPEER}};
+    std::string DropPoint;
+    std::vector<std::string> Expected;
+};
+
+QRect BoundsOf(const QImage& image, const std::function<bool(QRgb)>& wanted) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (wanted(image.pixel(x, y)))
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+// The progress panel as the screen shows it: its caption bar whole and carrying its text, and
+// the counter whole, at least as wide as a text of a three-digit count over the total.
+void ExpectWholeProgressPanel(const QImage& shot, int total) {
+    const QRgb caption = qRgb(0, 0, 128);
+    const QRect bar = BoundsOf(shot, [&](QRgb pixel) { return pixel == caption; });
+    ASSERT_EQ(bar.size(), QSize(239, 16)) << "caption bar";
+    int text = 0;
+    for (int y = bar.top(); y <= bar.bottom(); ++y)
+        for (int x = bar.left(); x <= bar.right(); ++x)
+            text += qBlue(shot.pixel(x, y)) > 128 && qRed(shot.pixel(x, y)) > 64;
+    EXPECT_GT(text, 100) << "caption text";
+
+    // The counter's row, right of the progress bar, up to the panel's inner edge.
+    const QRect row(bar.left() + 110, bar.top() + 25, 130, 12);
+    const QRect ink = BoundsOf(
+        shot.copy(row), [](QRgb p) { return qRed(p) < 100 && qGreen(p) < 100 && qBlue(p) < 100; });
+    // The narrowest ink of a count from 100 up: a cut counter is narrower.
+    const QString narrowest = QStringLiteral("111/%1").arg(total);
+    EXPECT_GE(ink.width(), QFontMetrics(DesignFont()).boundingRect(narrowest).width() - 2)
+        << "counter cut";
+    EXPECT_NEAR(row.left() + ink.right(), bar.left() + 235, 3) << "counter's right edge";
+}
+
+TEST_F(DropEndToEnd, EveryDropArrivesOnceInOrderAndThePanelIsPaintedWhole) {
+    const std::string window = Peer.Ask("window Tessaly Ver 1.1");
+    int x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(window.c_str(), "%d %d", &x, &y), 2) << window;
+    DropPoint = std::to_string(x + 300) + " " + std::to_string(y + 300);
+
+    // A long batch: a screenshot and another drop are made while it runs.
+    const int total = 500;
+    ASSERT_EQ(Drag(WriteWaves("long-", total, 88200)), "copy 1");
+    Watch.AwaitCount(100);
+    ASSERT_EQ(Peer.Ask("grab " + std::to_string(x) + " " + std::to_string(y) + " 714 525 " +
+                       (Sources / "shot.ppm")),
+              "ok");
+    EXPECT_EQ(Drag(WriteWaves("during-", 2, 4)), "copy 1");
+    EXPECT_LT(Watch.Count(), static_cast<std::size_t>(total)) << "the batch ended before the drop";
+    ExpectWholeProgressPanel(QImage(QString::fromStdString(Sources / "shot.ppm")), total);
+    ExpectEveryDropOnceInOrder();
+
+    for (int drop = 1; drop <= 30; ++drop) {
+        ASSERT_EQ(Drag(WriteWaves("drop" + std::to_string(drop) + "-", 2, 4)), "copy 1");
+        Watch.AwaitCount(Expected.size());
+    }
+    ExpectEveryDropOnceInOrder();
+
+    // Names as Linux allows them: the path's bytes reach the file system unchanged.
+    const std::vector<std::string> odd = {"bar|x.wav", "arrow→.wav", "new\nline.wav",
+                                          "\x83\x65\x83\x58\x83\x67.wav", "caf\xe9.wav"};
+    for (const std::string& name : odd)
+        WriteFileBytes(Sources / name, WaveImage({}, Bytes(4, 0)));
+    EXPECT_EQ(Drag(odd), "copy 1");
+    ExpectEveryDropOnceInOrder();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Only for measuring text, and not passed on to the window under test, which runs on the
+    // test's X server.
+    qunsetenv("QT_QPA_PLATFORM");
+    std::vector<char*> arguments(argv, argv + argc);
+    char platform[] = "-platform", offscreen[] = "offscreen";
+    arguments.insert(arguments.begin() + 1, {platform, offscreen});
+    int count = static_cast<int>(arguments.size());
+    QGuiApplication application(count, arguments.data());
+    RegisterDesignFontSubstitution();
+    return RUN_ALL_TESTS();
+}
