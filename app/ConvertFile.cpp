@@ -56,9 +56,16 @@ bool ResultRow::Converted() const {
     return Status == StatusWord::Converted;
 }
 
+std::array<std::string, 6> ResultRow::Fields() const {
+    return {Name, SourceFolder, DestinationFolder, Status, Before, "→" + After};
+}
+
 std::string ResultRow::Text() const {
-    return Name + "|" + SourceFolder + "|" + DestinationFolder + "|" + Status + "|" + Before +
-           "|→" + After;
+    const std::array<std::string, 6> fields = Fields();
+    std::string text = fields[0];
+    for (std::size_t k = 1; k < fields.size(); ++k)
+        text += "|" + fields[k];
+    return text;
 }
 
 ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,

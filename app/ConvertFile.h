@@ -3,6 +3,7 @@
 
 #include "ConversionSettings.h"
 
+#include <array>
 #include <string>
 
 class TRvWave;
@@ -27,8 +28,10 @@ struct ResultRow {
 
     // Decided on the status word alone: a name or folder may read like one.
     bool Converted() const;
-    // Six fields joined by "|", the last one by "|→":
-    // name|source folder|destination folder|status word|before|→after.
+    // The six columns of the result list: name, source folder, destination folder, status word,
+    // before, and "→" + after.
+    std::array<std::string, 6> Fields() const;
+    // The fields joined by "|": name|source folder|destination folder|status word|before|→after.
     std::string Text() const;
 };
 

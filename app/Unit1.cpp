@@ -6,6 +6,7 @@
 #include "PathParts.h"
 #include "ResultItemDelegate.h"
 #include "RvWaveComponent.h"
+#include "ShownText.h"
 
 #include <QDropEvent>
 #include <QFontInfo>
@@ -173,8 +174,7 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     const std::string programFolder = ProgramFolder();
     for (int number = 1; number <= count; ++number) {
         ShowProgress(number, count);
-        const ResultRow row = ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV);
-        AppendRow(QString::fromStdString(row.Text()));
+        AppendRow(ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV));
         // Other programs' messages are served between files, so a drop made now is taken (and
         // waits its turn) instead of timing out; mouse and keyboard input waits for the end.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -187,8 +187,9 @@ void TForm1::ShowProgress(int number, int count) {
     ui->Panel4->repaint();
 }
 
-void TForm1::AppendRow(const QString& row) {
-    ui->LB->addItem(row);
+void TForm1::AppendRow(const ResultRow& row) {
+    ResultRows.push_back(row);
+    ui->LB->addItem(ShownText(row.Text()));
     // The list lays its items out later, from the event loop; the batch does not return there.
     ui->LB->doItemsLayout();
     ui->LB->viewport()->repaint();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ConversionSettings.h"
+#include "ConvertFile.h"
 
 #include <QWidget>
 
@@ -49,10 +50,14 @@ private:
     void Button1Click();
     ConversionSettings ReadSettings() const;
     void ShowProgress(int number, int count);
-    void AppendRow(const QString& row);
+    // Adds the row as the last item of the list, shown at once; the list shows its text.
+    void AppendRow(const ResultRow& row);
 
     std::unique_ptr<Ui::TForm1> ui;
     // Drops taken while a batch runs, oldest first; each runs as a batch of its own.
     std::deque<std::vector<std::string>> PendingDrops;
     bool BatchRunning = false;
+    // The rows of the list's items, by item index: their fields are drawn and their source
+    // opened as they are, never read back from a text whose names may hold "|".
+    std::vector<ResultRow> ResultRows;
 };

@@ -2,14 +2,12 @@
 #include "Unit1.h"
 #include "ui_Unit1.h"
 
-#include "RowFields.h"
+#include "DetachedProcess.h"
+#include "ShownText.h"
 
 #include <QPainter>
-#include <QProcess>
 
 namespace {
-
-const int FieldCount = 6;
 
 // The outcome box in section 0: corners (L + 1, T + 1) and (w0 - 1, T + h - 1), right and
 // bottom excluded, outlined by a one-pixel black line and filled green or red.
@@ -31,20 +29,20 @@ void TForm1::LBDrawItem(QPainter& canvas, const QStyleOptionViewItem& option, in
     const QFontMetrics metrics = canvas.fontMetrics();
 
     canvas.fillRect(item, brush);
-    const QString row = ui->LB->item(index)->text();
+    const ResultRow& row = ResultRows.at(index);
+    // Green when the status word appears anywhere in the row's text, as the list has always
+    // told it; tessaly-convert's exit status alone looks at the status field.
     DrawSwatch(canvas, item, ui->HC->sectionSize(0), metrics.height(),
-               row.contains(QStringLiteral("変換完了")));
+               row.Text().find(StatusWord::Converted) != std::string::npos);
 
     // Each cell is filled from its own left edge to the item's right edge, so a text wider
     // than its column is covered by the next one; the texts themselves are not clipped.
-    const QStringList fields = DrawnFields(row, FieldCount);
-    for (int k = 1; k <= FieldCount; ++k) {
-        const int left = item.left() + ui->HC->sectionViewportPosition(k);
+    int k = 1;
+    for (const std::string& field : row.Fields()) {
+        const int left = item.left() + ui->HC->sectionViewportPosition(k++);
         canvas.fillRect(QRect(QPoint(left, item.top()), QPoint(item.right(), item.bottom())),
                         brush);
-        if (k > fields.size())
-            break;
-        canvas.drawText(QPoint(left + 2, item.top() + metrics.ascent()), fields[k - 1]);
+        canvas.drawText(QPoint(left + 2, item.top() + metrics.ascent()), ShownText(field));
     }
 }
 
@@ -56,8 +54,7 @@ void TForm1::Button1Click() {
     const QList<QListWidgetItem*> selected = ui->LB->selectedItems();
     if (selected.isEmpty())
         return;
-    // Found on PATH, started on its own, the path as one argument with no shell between;
-    // nothing is reported when it cannot start.
-    QProcess::startDetached(QStringLiteral("audacity"),
-                            {SourcePathOfRow(selected.first()->text())});
+    // The source path's own bytes, which a name that is not UTF-8 would lose as a QString;
+    // nothing is reported when the editor cannot start.
+    StartDetached("audacity", ResultRows.at(ui->LB->row(selected.first())).SourcePath);
 }

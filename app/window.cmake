@@ -8,12 +8,14 @@ add_library(tessaly_window STATIC
     Application.h
     DesignFont.cpp
     DesignFont.h
+    DetachedProcess.cpp
+    DetachedProcess.h
     HeaderControl.cpp
     HeaderControl.h
     ResultItemDelegate.cpp
     ResultItemDelegate.h
-    RowFields.cpp
-    RowFields.h
+    ShownText.cpp
+    ShownText.h
 )
 target_include_directories(tessaly_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(tessaly_window PUBLIC Qt6::Widgets tessaly_convert_core)

@@ -1,8 +1,5 @@
-// The result list as drawn: swatch colours, cell texts at their columns, repaint on resize,
-// and the split of a row into its fields.
+// The result list as drawn: swatch colours, cell texts at their columns, repaint on resize.
 #include "WindowFixture.h"
-
-#include "RowFields.h"
 
 #include <QEvent>
 #include <QHeaderView>
@@ -37,20 +34,6 @@ protected:
 };
 
 } // namespace
-
-TEST(DrawnFields, SplitsAtEveryBarUpToTheLimitAndStopsWhenNothingIsLeft) {
-    EXPECT_EQ(DrawnFields("a.wav|/s/|/d/|変換完了|x|→y", 6),
-              QStringList({"a.wav", "/s/", "/d/", "変換完了", "x", "→y"}));
-    EXPECT_EQ(DrawnFields("a|b|c|d|e|f|g", 6), QStringList({"a", "b", "c", "d", "e", "f"}));
-    EXPECT_EQ(DrawnFields("a||b", 6), QStringList({"a", "", "b"}));
-    EXPECT_EQ(DrawnFields("a|", 6), QStringList({"a"}));
-    EXPECT_TRUE(DrawnFields("", 6).isEmpty());
-}
-
-TEST(SourcePathOfRow, JoinsTheFolderAndTheNameOfTheFirstTwoFields) {
-    EXPECT_EQ(SourcePathOfRow("a.wav|/snd/|/out/|変換完了|x|→y"), "/snd/a.wav");
-    EXPECT_EQ(SourcePathOfRow("a b.wav|/my snd/|/o|ut/|読込失敗|x|→y"), "/my snd/a b.wav");
-}
 
 TEST_F(ResultListTest, ItemsAre16PixelsHighAndAsWideAsTheList) {
     WriteIntoResultFolder();

@@ -1,0 +1,7 @@
+#include "ShownText.h"
+
+#include <QFile>
+
+QString ShownText(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
