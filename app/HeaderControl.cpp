@@ -1,6 +1,9 @@
 #include "HeaderControl.h"
 
+#include <QHoverEvent>
+#include <QPainter>
 #include <QStandardItemModel>
+#include <QStyleOptionHeader>
 
 #include <algorithm>
 
@@ -12,6 +15,31 @@ THeaderControl::THeaderControl(QWidget* parent)
     setStretchLastSection(false);
     setSectionsClickable(false);
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Hover events tell which section is under the pointer.
+    setAttribute(Qt::WA_Hover);
+}
+
+// The base header repaints the sections the pointer leaves and enters, but lights them only
+// when they are clickable, which these are not.
+bool THeaderControl::event(QEvent* event) {
+    if (event->type() == QEvent::HoverEnter || event->type() == QEvent::HoverMove)
+        SectionUnderPointer =
+            logicalIndexAt(static_cast<QHoverEvent*>(event)->position().toPoint());
+    else if (event->type() == QEvent::HoverLeave)
+        SectionUnderPointer = -1;
+    return QHeaderView::event(event);
+}
+
+void THeaderControl::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
+    QStyleOptionHeader option;
+    initStyleOptionForIndex(&option, logicalIndex);
+    option.rect = rect;
+    const bool underPointer = logicalIndex == SectionUnderPointer;
+    painter->fillRect(rect, palette().color(underPointer ? QPalette::Light : QPalette::Button));
+    // No shading: a one-pixel line at its right edge parts a section from the next.
+    painter->setPen(palette().color(QPalette::Mid));
+    painter->drawLine(rect.topRight(), rect.bottomRight());
+    style()->drawControl(QStyle::CE_HeaderLabel, &option, painter, this);
 }
 
 QStringList THeaderControl::sectionTexts() const {

@@ -1,4 +1,5 @@
-// A standalone horizontal header whose sections are given in the layout (Unit1.ui).
+// A standalone horizontal header whose sections are given in the layout (Unit1.ui), drawn flat,
+// the section under the pointer lit.
 #pragma once
 
 #include <QHeaderView>
@@ -21,6 +22,12 @@ public:
     QString sectionWidths() const;
     void setSectionWidths(const QString& widths);
 
+protected:
+    bool event(QEvent* event) override;
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+
 private:
     QStandardItemModel* Sections;
+    // The section under the pointer, or -1.
+    int SectionUnderPointer = -1;
 };

@@ -83,8 +83,10 @@ TForm1::TForm1(QWidget* parent)
     RV->SetFreq(44100);
     RV->SetBits(16);
     RV->SetChannels(1);
-    // The progress panel floats over the list, which uic creates after it.
+    // The progress panel floats over the list, which uic creates after it. Its layout position
+    // is inside Panel2's border.
     ui->Panel4->raise();
+    ui->Panel4->move(ui->Panel4->pos() + ui->Panel2->contentsRect().topLeft());
     FitProgressCounter();
     ConnectHandlers();
     FormCreate();
@@ -126,6 +128,10 @@ void TForm1::FormCreate() {
     ui->HC->setSectionResizeMode(0, QHeaderView::Fixed);
     for (QRadioButton* button : findChildren<QRadioButton*>())
         KeepTabStopOnCheckedChoice(button);
+    // The focus starts on the first control Tab reaches, the checked rate choice.
+    ui->RadioButton6->setFocus();
+    // Enter presses the focused button, as Space does.
+    ui->Button1->setAutoDefault(true);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

@@ -14,9 +14,9 @@ namespace {
 class EditButtonTest : public WindowTest {
 protected:
     EditButtonTest() {
-        // A stand-in recorder, first on PATH, that writes each argument on a line of its own.
+        // A stand-in recorder, first on PATH, that writes each argument ended by a NUL byte.
         const std::string script = Tools / "audacity";
-        std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \""
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\000' \"$@\" > \""
                               << Tools / "arguments.tmp"
                               << "\"\nmv \"" << Tools / "arguments.tmp"
                               << "\" \"" << Tools / "arguments"
@@ -50,17 +50,21 @@ TEST_F(EditButtonTest, DoesNothingWithoutASelection) {
     EXPECT_EQ(Arguments(1500), "");
 }
 
-TEST_F(EditButtonTest, StartsTheRecorderOnTheSelectedSourceWithSpacesKept) {
+TEST_F(EditButtonTest, StartsTheRecorderOnTheSelectedSourceAsItsOwnBytes) {
     WriteIntoResultFolder();
     std::filesystem::create_directory(Sources / "my takes");
-    const std::string spaced = Sources / "my takes/take 'one'.wav";
-    WriteFileBytes(spaced, WaveImage({}, Samples16({1, 2})));
-    ASSERT_TRUE(Drop({WriteWave("a.wav"), spaced}));
+    std::vector<std::string> paths = WriteOddlyNamedWaves();
+    paths.push_back(Sources / "my takes/take 'one'.wav");
+    WriteFileBytes(paths.back(), WaveImage({}, Samples16({1, 2})));
+    ASSERT_TRUE(Drop(paths));
 
     auto* list = Control<QListWidget>("LB");
-    const QRect second = list->visualItemRect(list->item(1));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
-    ASSERT_TRUE(list->item(1)->isSelected());
-    Click("Button1");
-    EXPECT_EQ(Arguments(), spaced + "\n");
+    for (int row = 0; row < list->count(); ++row) {
+        const QRect item = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
+        ASSERT_TRUE(list->item(row)->isSelected());
+        Click("Button1");
+        EXPECT_EQ(Arguments(), paths[row] + '\0') << row;
+        std::filesystem::remove(Tools / "arguments");
+    }
 }

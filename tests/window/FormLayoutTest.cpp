@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -32,6 +33,9 @@ TEST_F(WindowTest, StartsWithItsCaptionSizeAndDesignFont) {
     // Rendered with the substitute that has the Japanese glyphs.
     EXPECT_EQ(QFontInfo(Control<QListWidget>("LB")->font()).family(), "IPAPGothic");
     EXPECT_TRUE(QFontMetrics(Form.font()).inFont(QChar(0x5909))); // 変
+    // The focus is on the first control Tab reaches.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form));
+    EXPECT_EQ(QApplication::focusWidget(), Control<QWidget>("RadioButton6"));
 }
 
 TEST_F(WindowTest, SettingsGroupsHoldTheirChoicesAtTheirDefaults) {
@@ -77,7 +81,8 @@ TEST_F(WindowTest, SettingsGroupsHoldTheirChoicesAtTheirDefaults) {
 TEST_F(WindowTest, ProgressPanelIsHiddenAndListEmpty) {
     auto* panel = Control<QWidget>("Panel4");
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_EQ(panel->geometry(), QRect(4, 20, 245, 45));
+    // At 4, 20 inside Panel2's border of 2.
+    EXPECT_EQ(panel->geometry(), QRect(2 + 4, 2 + 20, 245, 45));
     EXPECT_EQ(Control<QLabel>("Label5")->text(), "変換しています・・");
     EXPECT_EQ(Control<QLabel>("Label6")->text(), "00/00");
     auto* bar = Control<QProgressBar>("PB");
@@ -139,4 +144,25 @@ TEST_F(WindowTest, TabVisitsTheSettingsInOrderStoppingOnlyAtCheckedChoices) {
         "CheckBox1", "RadioButton9", "RadioButton12", "RadioButton15", "Edit1",
         "Button1",   "LB",           "RadioButton6"};
     EXPECT_EQ(visited, expected);
+}
+
+TEST_F(WindowTest, HeaderSectionsAreFlatAndTheOneUnderThePointerIsLit) {
+    auto* header = Control<QHeaderView>("HC");
+    // Right of the texts of sections 2 and 3.
+    const QPoint second(header->sectionPosition(2) + 180, 8), third = second + QPoint(200, 0);
+    const QImage still = header->grab().toImage();
+    // Flat: one colour from top to bottom.
+    EXPECT_EQ(still.pixel(second.x(), 0), still.pixel(second.x(), header->height() - 1));
+    QTest::mouseMove(header->viewport(), second);
+    const QImage hovered = header->grab().toImage();
+    EXPECT_NE(hovered.pixel(second), still.pixel(second));
+    EXPECT_EQ(hovered.pixel(third), still.pixel(third));
+}
+
+TEST_F(WindowTest, EnterOnTheFocusedEditButtonClicksIt) {
+    auto* button = Control<QPushButton>("Button1");
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(clicks.count(), 2);
 }

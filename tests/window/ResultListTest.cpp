@@ -123,3 +123,17 @@ TEST_F(ResultListTest, LongTextIsCutAtTheNextColumnButTheLastColumnRunsOn) {
     EXPECT_GE(FirstInk(image, top, column3, base), column3 + 2);
     EXPECT_NE(FirstInk(image, top, column3 - 10, base), -1);
 }
+
+TEST_F(ResultListTest, OddNamesLeaveTheOtherColumnsAsForAPlainName) {
+    Form.resize(1300, 525);
+    WriteIntoResultFolder();
+    const std::vector<std::string> paths = WriteOddlyNamedWaves();
+    ASSERT_TRUE(Drop(paths));
+    const QImage image = Render();
+    // Columns 2 to 6 of the plain name's row: the same folders, status and formats.
+    const int left = Header()->sectionPosition(2);
+    const QRect plain(left, RowTop(0), image.width() - left, 16);
+    for (int row = 1; row < static_cast<int>(paths.size()); ++row)
+        EXPECT_EQ(image.copy(plain.translated(0, RowTop(row) - RowTop(0))), image.copy(plain))
+            << row;
+}

@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <filesystem>
+
 WindowTest::WindowTest() {
     Form.show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&Form));
@@ -20,10 +22,20 @@ std::string WindowTest::WriteWave(const std::string& name, const Format& format)
     return path;
 }
 
+std::vector<std::string> WindowTest::WriteOddlyNamedWaves() {
+    std::filesystem::create_directory(Sources / "pi|pe");
+    std::vector<std::string> paths;
+    for (const char* name : {"plain.wav", "x|y.wav", "a→b.wav", "new\nline.wav",
+                             "\x83\x65\x83\x58\x83\x67.wav", "caf\xe9.wav"})
+        paths.push_back(WriteWave(std::string("pi|pe/") + name));
+    return paths;
+}
+
 bool WindowTest::Drop(const std::vector<std::string>& paths, QWidget* target) {
     QList<QUrl> urls;
     for (const std::string& path : paths)
-        urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        urls << QUrl::fromEncoded("file://" +
+                                  QByteArray::fromStdString(path).toPercentEncoding("/"));
     return DropUrls(urls, target ? target : Control<QListWidget>("LB")->viewport());
 }
 

@@ -34,8 +34,12 @@ protected:
 
     // A 44100 Hz 16-bit mono wave of a few samples in the source folder; returns its path.
     std::string WriteWave(const std::string& name, const Format& format = {});
-    // Drags the paths over the middle of target and drops them there; the batch then runs from
-    // the event loop. Returns whether the window took the drop.
+    // Waves in a folder whose name holds "|": first a plain name, then names that hold "|", "→",
+    // a newline, or bytes that are not UTF-8 (Shift-JIS テスト, Latin-1 café).
+    std::vector<std::string> WriteOddlyNamedWaves();
+    // Drags the paths over the middle of target and drops them there, each as a URL of its
+    // percent-encoded bytes; the batch then runs from the event loop. Returns whether the window
+    // took the drop.
     bool Drop(const std::vector<std::string>& paths, QWidget* target = nullptr);
     bool DropUrls(const QList<QUrl>& urls, QWidget* target);
     // Only the drop itself: whether the window took it as a copy. The batch has not run yet.
