@@ -9,8 +9,10 @@
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
     std::signal(SIGXFSZ, SIG_IGN);
-    // The layout is in pixels as designed; it is not scaled to the screen's resolution.
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    // The layout is in design pixels, which Qt scales by the desktop's own factor (1.5 at 150 %),
+    // unrounded.
+    QApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     TApplication application(argc, argv);
     RegisterDesignFontSubstitution();
     TForm1 form;

@@ -39,6 +39,7 @@ void THeaderControl::paintSection(QPainter* painter, const QRect& rect, int logi
     // No shading: a one-pixel line at its right edge parts a section from the next.
     painter->setPen(palette().color(QPalette::Mid));
     painter->drawLine(rect.topRight(), rect.bottomRight());
+    option.rect = style()->subElementRect(QStyle::SE_HeaderLabel, &option, this);
     style()->drawControl(QStyle::CE_HeaderLabel, &option, painter, this);
 }
 
