@@ -7,15 +7,28 @@
 
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // The outcome box in section 0: corners (L + 1, T + 1) and (w0 - 1, T + h - 1), right and
-// bottom excluded, outlined by a one-pixel black line and filled green or red.
+// bottom excluded, outlined by a one-pixel black line and filled green or red. On a scaled
+// screen its edges fall on whole device pixels and the line is as many device pixels wide on
+// every side (2 at 150 %), where a plain scaled pixel would come out 1 or 2 wide.
 void DrawSwatch(QPainter& canvas, const QRect& item, int w0, int h, bool converted) {
-    const QRect box(QPoint(item.left() + 1, item.top() + 1),
-                    QPoint(item.left() + w0 - 2, item.top() + h - 2));
+    const QTransform toDevice = canvas.deviceTransform();
+    const auto snapped = [&toDevice](QPoint corner) {
+        const QPointF device = toDevice.map(QPointF(corner));
+        return toDevice.inverted().map(QPointF(std::round(device.x()), std::round(device.y())));
+    };
+    const QRectF box(snapped(QPoint(item.left() + 1, item.top() + 1)),
+                     snapped(QPoint(item.left() + w0 - 1, item.top() + h - 1)));
+    const qreal ratio = toDevice.m11();
+    const qreal line = std::max(1.0, std::round(ratio)) / ratio;
     canvas.fillRect(box, Qt::black);
-    canvas.fillRect(box.adjusted(1, 1, -1, -1), converted ? QColor(0, 255, 0) : QColor(255, 0, 0));
+    canvas.fillRect(box.adjusted(line, line, -line, -line),
+                    converted ? QColor(0, 255, 0) : QColor(255, 0, 0));
 }
 
 } // namespace
