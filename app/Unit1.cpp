@@ -196,7 +196,7 @@ void TForm1::ShowProgress(int number, int count) {
 void TForm1::AppendRow(const ResultRow& row) {
     ResultRows.push_back(row);
     ui->LB->addItem(ShownText(row.Text()));
-    // The list lays its items out later, from the event loop; the batch does not return there.
+    // The list lays its items out later, from the event loop: the new row is painted now.
     ui->LB->doItemsLayout();
     ui->LB->viewport()->repaint();
 }
