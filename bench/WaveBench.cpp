@@ -47,23 +47,77 @@ void Memcpy(benchmark::State& state, std::uint64_t bytes) {
     CountBytes(state, bytes);
 }
 
+// Audio-like floats in -1..1 (random bits would be NaNs, infinities and denormals), as 32- or
+// 64-bit samples.
+Bytes FloatNoise(std::uint64_t count, std::uint64_t width) {
+    const Bytes noise = NoiseBytes(count / width * 2);
+    Bytes bytes(count);
+    for (std::uint64_t i = 0; i < count / width; ++i) {
+        const double x = (noise[2 * i] * 256 + noise[2 * i + 1]) / 32768.0 - 1.0;
+        if (width == 4) {
+            const float f = static_cast<float>(x);
+            std::memcpy(&bytes[4 * i], &f, 4);
+        } else {
+            std::memcpy(&bytes[8 * i], &x, 8);
+        }
+    }
+    return bytes;
+}
+
 struct KernelCase {
     const char* Name;
     Kernel Run;
     std::uint64_t InBytesPerItem;
     std::uint64_t OutBytesPerItem;
+    std::uint64_t FloatWidth = 0; // the input's float width; 0 for integer noise
 };
 
+// The channel kernels for more than two channels, at the usual six.
+template <void (*Mix)(const std::uint8_t*, std::uint8_t*, std::uint64_t, std::uint32_t)>
+void SixToMono(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    Mix(in, out, frames, 6);
+}
+
+// Two channels through the general mixing kernel (8 and 16 bit have their own).
+template <void (*Mix)(const std::uint8_t*, std::uint8_t*, std::uint64_t, std::uint32_t)>
+void TwoToMono(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    Mix(in, out, frames, 2);
+}
+
 const KernelCase kKernels[] = {
-    {"8to16", Convert8To16, 1, 2},         {"16to8", Convert16To8, 2, 1},
-    {"mono2stereo8", MonoToStereo8, 1, 2}, {"mono2stereo16", MonoToStereo16, 2, 4},
-    {"stereo2mono8", StereoToMono8, 2, 1}, {"stereo2mono16", StereoToMono16, 4, 2},
+    {"8to16", Convert8To16, 1, 2},
+    {"16to8", Convert16To8, 2, 1},
+    {"mono2stereo8", MonoToStereo8, 1, 2},
+    {"mono2stereo16", MonoToStereo16, 2, 4},
+    {"stereo2mono8", StereoToMono8, 2, 1},
+    {"stereo2mono16", StereoToMono16, 4, 2},
+    {"24to16", Convert24To16, 3, 2},
+    {"24to8", Convert24To8, 3, 1},
+    {"32to16", Convert32To16, 4, 2},
+    {"32to8", Convert32To8, 4, 1},
+    {"f32to16", ConvertFloat32To16, 4, 2, 4},
+    {"f32to8", ConvertFloat32To8, 4, 1, 4},
+    {"f64to16", ConvertFloat64To16, 8, 2, 8},
+    {"f64to8", ConvertFloat64To8, 8, 1, 8},
+    {"mono2stereo24", MonoToStereo24, 3, 6},
+    {"mono2stereo32", MonoToStereo32, 4, 8},
+    {"mono2stereo64", MonoToStereo64, 8, 16},
+    {"stereo2mono24", TwoToMono<MixToMono24>, 6, 3},
+    {"stereo2mono32", TwoToMono<MixToMono32>, 8, 4},
+    {"stereo2monof32", TwoToMono<MixToMonoFloat32>, 8, 4, 4},
+    {"stereo2monof64", TwoToMono<MixToMonoFloat64>, 16, 8, 8},
+    {"6ch2mono8", SixToMono<MixToMono8>, 6, 1},
+    {"6ch2mono16", SixToMono<MixToMono16>, 12, 2},
+    {"6ch2mono24", SixToMono<MixToMono24>, 18, 3},
+    {"6ch2monof32", SixToMono<MixToMonoFloat32>, 24, 4, 4},
 };
 
 // Times the kernel producing outBytes into a block made ready beforehand.
 void RunKernel(benchmark::State& state, const KernelCase& kernel, std::uint64_t outBytes) {
     const std::uint64_t items = outBytes / kernel.OutBytesPerItem;
-    const Bytes in = NoiseBytes(items * kernel.InBytesPerItem);
+    const std::uint64_t inBytes = items * kernel.InBytesPerItem;
+    const Bytes in =
+        kernel.FloatWidth ? FloatNoise(inBytes, kernel.FloatWidth) : NoiseBytes(inBytes);
     Bytes out(outBytes);
     for (auto _ : state) {
         kernel.Run(in.data(), out.data(), items);

@@ -9,12 +9,10 @@ namespace {
 constexpr std::uint64_t kHeaderSize = 8;
 constexpr std::uint64_t kFormTypeSize = 4;
 constexpr std::uint64_t kMaxChunkSize = 0xFFFFFFFFu;
-constexpr std::uint64_t kWaveHeaderBytes = 38; // RIFF size of a wave image without its data
 } // namespace
 
-bool FitsInRiff(std::uint64_t dataSize) {
-    return dataSize <= kMaxChunkSize &&
-           kWaveHeaderBytes + dataSize + (dataSize & 1) <= kMaxChunkSize;
+bool FitsInRiff(std::uint64_t dataSize, std::uint64_t headerBytes) {
+    return dataSize <= kMaxChunkSize && headerBytes + dataSize + (dataSize & 1) <= kMaxChunkSize;
 }
 
 TRiffMemoryFile::TRiffMemoryFile(std::uint8_t* image, std::uint64_t length)

@@ -11,8 +11,9 @@ struct TRiffChunk {
     bool Writing = false;         // its size is to be fixed when it is left
 };
 
-// A RIFF file whose largest chunk size field, 38 + N + pad for a wave image, still fits.
-bool FitsInRiff(std::uint64_t dataSize);
+// Whether a wave image of dataSize sample bytes still has a RIFF size that fits its field:
+// headerBytes + N + pad, headerBytes being the RIFF chunk's bytes other than the samples.
+bool FitsInRiff(std::uint64_t dataSize, std::uint64_t headerBytes);
 
 // Reads or writes chunks inside a caller-owned block of fixed length. Sizes and offsets are
 // 64-bit, so no size from a file can wrap an offset and every search ends.

@@ -2,9 +2,70 @@
 
 #include "ApplicationException.h"
 #include "Exception.h"
+#include "FmtChunk.h"
 #include "NotifyWindow.h"
 #include "RiffFile.h"
 #include "SampleConversion.h"
+
+namespace {
+
+using SampleKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::uint64_t);
+using MixKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::uint64_t, std::uint32_t);
+
+// The kernels for one kind of sample the conversions read; the width kernels are those to 8
+// and to 16 bit, none where the kind is that width already.
+struct SampleKind {
+    std::uint16_t Tag;
+    std::uint16_t Bits;
+    SampleKernel To8;
+    SampleKernel To16;
+    SampleKernel MonoToStereo;
+    MixKernel ToMono;
+};
+
+void StereoOrMixToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                        std::uint32_t channels) {
+    channels == 2 ? StereoToMono8(in, out, frames) : MixToMono8(in, out, frames, channels);
+}
+
+void StereoOrMixToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                         std::uint32_t channels) {
+    channels == 2 ? StereoToMono16(in, out, frames) : MixToMono16(in, out, frames, channels);
+}
+
+constexpr SampleKind kSampleKinds[] = {
+    {WAVE_FORMAT_PCM, 8, nullptr, Convert8To16, MonoToStereo8, StereoOrMixToMono8},
+    {WAVE_FORMAT_PCM, 16, Convert16To8, nullptr, MonoToStereo16, StereoOrMixToMono16},
+    {WAVE_FORMAT_PCM, 24, Convert24To8, Convert24To16, MonoToStereo24, MixToMono24},
+    {WAVE_FORMAT_PCM, 32, Convert32To8, Convert32To16, MonoToStereo32, MixToMono32},
+    {WAVE_FORMAT_IEEE_FLOAT, 32, ConvertFloat32To8, ConvertFloat32To16, MonoToStereo32,
+     MixToMonoFloat32},
+    {WAVE_FORMAT_IEEE_FLOAT, 64, ConvertFloat64To8, ConvertFloat64To16, MonoToStereo64,
+     MixToMonoFloat64},
+};
+
+bool IsConvertibleTag(std::uint16_t tag) {
+    return tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT;
+}
+
+// The kind of the wave's samples, or nullptr when the conversions cannot read them (another
+// width, or no channels to make a frame of).
+const SampleKind* KindOf(const TWaveFormatEx& format) {
+    if (format.nChannels == 0)
+        return nullptr;
+    for (const SampleKind& kind : kSampleKinds)
+        if (kind.Tag == format.wFormatTag && kind.Bits == format.wBitsPerSample)
+            return &kind;
+    return nullptr;
+}
+
+void RecomputeDerivedFields(TWaveFormatEx& format) {
+    format.nBlockAlign = static_cast<std::uint16_t>(format.nChannels * (format.wBitsPerSample / 8));
+    // An unsigned 32-bit product, wrapping as the stored field does.
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+}
+
+} // namespace
 
 TRvInternalWAVE::TRvInternalWAVE() {
     CreateWAVE(44100, 16, 1, 1);
@@ -24,83 +85,77 @@ void TRvInternalWAVE::CreateWAVE(std::int32_t rate, std::int32_t bits, std::int3
     const std::uint64_t size = static_cast<std::uint64_t>(frames) * channels * (bits / 8);
     WaveData = HeapBlock(size);
     WaveFormat = TWaveFormatEx{};
+    Extension = TWaveExtension{};
     WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
     WaveFormat.nChannels = static_cast<std::uint16_t>(channels);
     WaveFormat.nSamplesPerSec = static_cast<std::uint32_t>(rate);
     WaveFormat.wBitsPerSample = static_cast<std::uint16_t>(bits);
-    RecomputeDerivedFields();
+    RecomputeDerivedFields(WaveFormat);
 }
 
 void TRvInternalWAVE::FreeWAVE() {
     WaveData.reset();
 }
 
-std::uint32_t TRvInternalWAVE::ConvertibleFrameSize() const {
-    const auto bits = WaveFormat.wBitsPerSample;
-    const auto channels = WaveFormat.nChannels;
-    if ((bits != 8 && bits != 16) || (channels != 1 && channels != 2))
-        return 0;
-    return channels * (bits / 8u);
-}
-
-HeapBlock TRvInternalWAVE::ConversionBlock(std::uint64_t size, const char* tooLargeMessage) {
-    if (!FitsInRiff(size))
+HeapBlock TRvInternalWAVE::ConversionBlock(std::uint64_t size, const TWaveFormatEx& format,
+                                           const char* tooLargeMessage) const {
+    if (!FitsInRiff(size, RiffHeaderBytes(format, Extension)))
         throw ERvWaveInvalidWavePara(tooLargeMessage);
     // Every conversion kernel writes each byte of its output, so it needs no zero fill.
     return HeapBlock(size, HeapBlock::Fill::Overwritten);
 }
 
-void TRvInternalWAVE::RecomputeDerivedFields() {
-    WaveFormat.nBlockAlign =
-        static_cast<std::uint16_t>(WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8));
-    // An unsigned 32-bit product, wrapping as the stored field does.
-    WaveFormat.nAvgBytesPerSec = WaveFormat.nSamplesPerSec * WaveFormat.nBlockAlign;
+std::uint64_t TRvInternalWAVE::Frames() const {
+    return DataSize() / (WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8u));
 }
 
 void TRvInternalWAVE::ChangeBits(std::int32_t bits) {
-    if (WaveFormat.wFormatTag != WAVE_FORMAT_PCM)
+    if (!IsConvertibleTag(WaveFormat.wFormatTag))
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
     if (bits != 8 && bits != 16)
         throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeBits: Invalid Parameters");
     if (bits == WaveFormat.wBitsPerSample)
         return;
-    const std::uint32_t frameSize = ConvertibleFrameSize();
-    if (frameSize == 0)
+    const SampleKind* kind = KindOf(WaveFormat);
+    if (!kind || WaveFormat.nChannels * (bits / 8) > 0xFFFF)
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
-    const std::uint64_t samples = DataSize() / frameSize * WaveFormat.nChannels;
-    HeapBlock converted =
-        ConversionBlock(samples * (bits / 8), "TRvInternalWAVE.ChangeBits: Invalid Parameters");
-    if (bits == 16)
-        Convert8To16(WaveData.data(), converted.data(), samples);
-    else
-        Convert16To8(WaveData.data(), converted.data(), samples);
+    TWaveFormatEx format = WaveFormat;
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.wBitsPerSample = static_cast<std::uint16_t>(bits);
+    RecomputeDerivedFields(format);
+    const std::uint64_t samples = Frames() * WaveFormat.nChannels;
+    HeapBlock converted = ConversionBlock(samples * (bits / 8), format,
+                                          "TRvInternalWAVE.ChangeBits: Invalid Parameters");
+    (bits == 16 ? kind->To16 : kind->To8)(WaveData.data(), converted.data(), samples);
     WaveData = std::move(converted);
-    WaveFormat.wBitsPerSample = static_cast<std::uint16_t>(bits);
-    RecomputeDerivedFields();
+    WaveFormat = format;
+    Extension.ValidBitsPerSample = format.wBitsPerSample;
 }
 
 void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
-    if (WaveFormat.wFormatTag != WAVE_FORMAT_PCM)
+    if (!IsConvertibleTag(WaveFormat.wFormatTag))
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeChannels: Bad Wave Type");
     if (channels != 1 && channels != 2)
         throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeChannels: Invalid Parameters");
     if (channels == WaveFormat.nChannels)
         return;
-    const std::uint32_t frameSize = ConvertibleFrameSize();
-    if (frameSize == 0)
+    const SampleKind* kind = KindOf(WaveFormat);
+    // Two channels out of more would need a speaker layout to downmix by.
+    if (!kind || (channels == 2 && WaveFormat.nChannels != 1))
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeChannels: Bad Wave Type");
-    const std::uint64_t frames = DataSize() / frameSize;
-    const std::uint32_t sampleSize = WaveFormat.wBitsPerSample / 8;
-    HeapBlock converted = ConversionBlock(frames * channels * sampleSize,
+    TWaveFormatEx format = WaveFormat;
+    format.nChannels = static_cast<std::uint16_t>(channels);
+    RecomputeDerivedFields(format);
+    const std::uint64_t frames = Frames();
+    HeapBlock converted = ConversionBlock(frames * format.nBlockAlign, format,
                                           "TRvInternalWAVE.ChangeChannels: Invalid Parameters");
-    const bool toStereo = channels == 2;
-    if (sampleSize == 1)
-        (toStereo ? MonoToStereo8 : StereoToMono8)(WaveData.data(), converted.data(), frames);
+    if (channels == 2)
+        kind->MonoToStereo(WaveData.data(), converted.data(), frames);
     else
-        (toStereo ? MonoToStereo16 : StereoToMono16)(WaveData.data(), converted.data(), frames);
+        kind->ToMono(WaveData.data(), converted.data(), frames, WaveFormat.nChannels);
     WaveData = std::move(converted);
-    WaveFormat.nChannels = static_cast<std::uint16_t>(channels);
-    RecomputeDerivedFields();
+    WaveFormat = format;
+    Extension.ChannelMask = channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
 }
 
 std::intptr_t TRvInternalWAVE::NotifyWndProc(std::uint32_t message) {

@@ -12,6 +12,7 @@
 
 class TStream;
 class TNotifyWindow;
+class TRiffMemoryFile;
 
 // Base of the objects that can be handed to an event handler as its sender.
 class TPersistent {
@@ -50,6 +51,7 @@ public:
 
     std::int32_t RefCount = 1;
     TWaveFormatEx WaveFormat;
+    TWaveExtension Extension;
     HeapBlock WaveData;
     std::int32_t DeviceState = 0; // 0 idle, 1 output open, -1 input open
     std::unique_ptr<TNotifyWindow> NotifyWnd;
@@ -59,11 +61,12 @@ public:
     TNotifyEvent OnNotify;
 
 private:
-    // Bytes per frame when the conversions are defined for this wave's shape, else 0.
-    std::uint32_t ConvertibleFrameSize() const;
-    // The output block of a conversion; raises ERvWaveInvalidWavePara with tooLargeMessage
-    // when a wave of that size could not be saved.
-    static HeapBlock ConversionBlock(std::uint64_t size, const char* tooLargeMessage);
-    void RecomputeDerivedFields();
+    // The output block of a conversion to format; raises ERvWaveInvalidWavePara with
+    // tooLargeMessage when a wave of that size could not be saved.
+    HeapBlock ConversionBlock(std::uint64_t size, const TWaveFormatEx& format,
+                              const char* tooLargeMessage) const;
+    // Whole frames in the sample buffer; the shape must have a frame size.
+    std::uint64_t Frames() const;
+    void WriteFactChunk(TRiffMemoryFile& riff) const;
     void LoadImage(HeapBlock image);
 };

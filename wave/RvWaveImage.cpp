@@ -1,5 +1,6 @@
 // Reading and writing an in-memory wave as a RIFF WAVE file image.
 #include "Exception.h"
+#include "FmtChunk.h"
 #include "LittleEndian.h"
 #include "RiffFile.h"
 #include "RvInternalWave.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr std::uint64_t kImageHeaderSize = 46; // RIFF, WAVE, an 18-byte "fmt " and "data" headers
+constexpr std::uint64_t kRiffHeaderSize = 8; // "RIFF" and its size, before what it counts
 
 [[noreturn]] void Refuse(const char* message) {
     throw ERvWaveInvalidWaveFile(message);
@@ -43,14 +44,14 @@ void TRvInternalWAVE::LoadImage(HeapBlock image) {
     // file cannot demand a large block.
     if (fmt.Size > riff.BytesLeft())
         Refuse("TRvInternalWave.LoadfromFile:Error reading fmt chunk.");
-    // A longer record (extensible or compressed formats) has fields this wave cannot carry;
-    // keeping only its head would write files whose extra size points past their chunk.
-    if (fmt.Size > TWaveFormatEx::ByteSize)
-        Refuse("TRvInternalWave.LoadfromFile:Unsupported fmt chunk.");
-    TWaveFormatEx::Bytes record = WaveFormat.ToBytes();
-    if (riff.Read(record.data(), fmt.Size) != fmt.Size)
+    TFmtChunkBytes chunk{};
+    const std::uint64_t kept = std::min(fmt.Size, kMaxFmtChunkSize);
+    if (riff.Read(chunk.data(), kept) != kept)
         Refuse("TRvInternalWave.LoadfromFile:Error reading fmt chunk.");
-    WaveFormat = TWaveFormatEx::FromBytes(record);
+    // A longer record of another kind (compressed formats) has fields this wave cannot carry;
+    // keeping only its head would write files whose extra size points past their chunk.
+    if (!ReadFmtChunk(chunk, fmt.Size, WaveFormat, Extension))
+        Refuse("TRvInternalWave.LoadfromFile:Unsupported fmt chunk.");
     riff.Ascend(fmt);
 
     if (!riff.FindChunk(FourCC("data"), form, data))
@@ -63,23 +64,27 @@ void TRvInternalWAVE::LoadImage(HeapBlock image) {
 
 void TRvInternalWAVE::SaveToFile(TStream& stream) const {
     const std::uint64_t n = DataSize();
-    if (!FitsInRiff(n))
+    const std::uint64_t riffHeader = RiffHeaderBytes(WaveFormat, Extension);
+    if (!FitsInRiff(n, riffHeader))
         SaveFailed("TRvInternalWave.SaveToFile:Wave too large for a RIFF file.");
     // Headers, samples and pad byte cover the image, and it reaches no one unless complete.
-    HeapBlock image(kImageHeaderSize + n + (n & 1), HeapBlock::Fill::Overwritten);
+    HeapBlock image(kRiffHeaderSize + riffHeader + n + (n & 1), HeapBlock::Fill::Overwritten);
     TRiffMemoryFile riff(image.data(), image.size());
     riff.Seek(0);
 
     TRiffChunk form, fmt, data;
     if (!riff.CreateRiffChunk(FourCC("WAVE"), form))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [RIFF].");
-    if (!riff.CreateChunk(FourCC("fmt "), TWaveFormatEx::ByteSize, fmt))
+    const std::uint32_t fmtSize = FmtChunkSize(WaveFormat, Extension);
+    if (!riff.CreateChunk(FourCC("fmt "), fmtSize, fmt))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to Create chunk [fmt ].");
-    const TWaveFormatEx::Bytes record = WaveFormat.ToBytes();
-    if (!riff.Write(record.data(), record.size()))
+    const TFmtChunkBytes record = FmtChunkBytes(WaveFormat, Extension);
+    if (!riff.Write(record.data(), fmtSize))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [fmt ].");
     if (!riff.Ascend(fmt))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [fmt->RIFF].");
+    if (WritesFactChunk(WaveFormat, Extension))
+        WriteFactChunk(riff);
     if (!riff.CreateChunk(FourCC("data"), static_cast<std::uint32_t>(n), data))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [data].");
     if (!riff.Write(WaveData.data(), n))
@@ -89,4 +94,18 @@ void TRvInternalWAVE::SaveToFile(TStream& stream) const {
     if (!riff.Ascend(form))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [RIFF->(out)].");
     stream.WriteBuffer(image.data(), image.size());
+}
+
+// The frames per channel, which readers of float files expect beside the samples.
+void TRvInternalWAVE::WriteFactChunk(TRiffMemoryFile& riff) const {
+    const std::uint64_t frameSize = WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8u);
+    std::uint8_t frames[4];
+    PutLE32(frames, static_cast<std::uint32_t>(frameSize == 0 ? 0 : DataSize() / frameSize));
+    TRiffChunk fact;
+    if (!riff.CreateChunk(FourCC("fact"), sizeof frames, fact))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [fact].");
+    if (!riff.Write(frames, sizeof frames))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [fact].");
+    if (!riff.Ascend(fact))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [fact->RIFF].");
 }

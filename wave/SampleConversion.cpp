@@ -35,6 +35,143 @@ inline void Store16(std::uint8_t* p, std::uint16_t value) {
     std::memcpy(p, &value, sizeof value);
 }
 
+inline std::uint32_t Load32(const std::uint8_t* p) {
+    if constexpr (!kLittleEndianHost)
+        return GetLE32(p);
+    std::uint32_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+inline void Store32(std::uint8_t* p, std::uint32_t value) {
+    if constexpr (!kLittleEndianHost)
+        return PutLE32(p, value);
+    std::memcpy(p, &value, sizeof value);
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+    return Load32(p) | (static_cast<std::uint64_t>(Load32(p + 4)) << 32);
+}
+
+inline void Store64(std::uint8_t* p, std::uint64_t value) {
+    Store32(p, static_cast<std::uint32_t>(value));
+    Store32(p + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+// The three bytes moved up into the top of a 32-bit word and shifted back carry the sign.
+inline std::int32_t Load24(const std::uint8_t* p) {
+    const std::uint32_t bits = p[0] | (p[1] << 8) | (static_cast<std::uint32_t>(p[2]) << 16);
+    return static_cast<std::int32_t>(bits << 8) >> 8;
+}
+
+inline void Store24(std::uint8_t* p, std::int32_t value) {
+    p[0] = static_cast<std::uint8_t>(value);
+    p[1] = static_cast<std::uint8_t>(value >> 8);
+    p[2] = static_cast<std::uint8_t>(value >> 16);
+}
+
+// One sample kind at a time: its container width, how it is read and stored, and how the sum
+// of a frame's samples becomes their mean.
+struct Pcm8 {
+    static constexpr std::uint64_t Width = 1;
+    using Sum = std::int64_t;
+    static Sum Load(const std::uint8_t* p) { return *p; }
+    static void Store(std::uint8_t* p, Sum v) { *p = static_cast<std::uint8_t>(v); }
+};
+
+struct Pcm16 {
+    static constexpr std::uint64_t Width = 2;
+    using Sum = std::int64_t;
+    static Sum Load(const std::uint8_t* p) { return static_cast<std::int16_t>(Load16(p)); }
+    static void Store(std::uint8_t* p, Sum v) { Store16(p, static_cast<std::uint16_t>(v)); }
+};
+
+struct Pcm24 {
+    static constexpr std::uint64_t Width = 3;
+    using Sum = std::int64_t;
+    static Sum Load(const std::uint8_t* p) { return Load24(p); }
+    static void Store(std::uint8_t* p, Sum v) { Store24(p, static_cast<std::int32_t>(v)); }
+};
+
+struct Pcm32 {
+    static constexpr std::uint64_t Width = 4;
+    using Sum = std::int64_t;
+    static Sum Load(const std::uint8_t* p) { return static_cast<std::int32_t>(Load32(p)); }
+    static void Store(std::uint8_t* p, Sum v) { Store32(p, static_cast<std::uint32_t>(v)); }
+};
+
+struct Float32 {
+    static constexpr std::uint64_t Width = 4;
+    using Sum = double;
+    static Sum Load(const std::uint8_t* p) { return std::bit_cast<float>(Load32(p)); }
+    static void Store(std::uint8_t* p, Sum v) {
+        Store32(p, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
+    }
+};
+
+struct Float64 {
+    static constexpr std::uint64_t Width = 8;
+    using Sum = double;
+    static Sum Load(const std::uint8_t* p) { return std::bit_cast<double>(Load64(p)); }
+    static void Store(std::uint8_t* p, Sum v) { Store64(p, std::bit_cast<std::uint64_t>(v)); }
+};
+
+// x * range truncated toward zero and clamped to -range..range-1; NaN gives 0.
+template <int Range> inline int ScaledFloat(double x) {
+    double scaled = x * Range;
+    scaled = scaled == scaled ? scaled : 0.0;
+    scaled = scaled < -Range ? -Range : scaled;
+    scaled = scaled > Range - 1 ? Range - 1 : scaled;
+    return static_cast<int>(scaled);
+}
+
+template <typename Source>
+inline void FloatTo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    for (std::uint64_t i = 0; i < samples; ++i)
+        Store16(out + 2 * i, static_cast<std::uint16_t>(
+                                 ScaledFloat<32768>(Source::Load(in + Source::Width * i))));
+}
+
+template <typename Source>
+inline void FloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    for (std::uint64_t i = 0; i < samples; ++i)
+        out[i] =
+            static_cast<std::uint8_t>(ScaledFloat<128>(Source::Load(in + Source::Width * i)) + 128);
+}
+
+// The count is a constant for the usual layouts, so the division becomes a multiplication.
+template <typename Sample, std::uint32_t FixedChannels>
+inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                      std::uint32_t channels) {
+    const std::uint32_t count = FixedChannels != 0 ? FixedChannels : channels;
+    const std::uint64_t frameSize = Sample::Width * count;
+    for (std::uint64_t f = 0; f < frames; ++f) {
+        typename Sample::Sum sum = 0;
+        for (std::uint32_t c = 0; c < count; ++c)
+            sum += Sample::Load(in + frameSize * f + Sample::Width * c);
+        Sample::Store(out + Sample::Width * f, sum / static_cast<typename Sample::Sum>(count));
+    }
+}
+
+template <typename Sample>
+inline void Mix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                std::uint32_t channels) {
+    switch (channels) {
+    case 2:
+        return MixFrames<Sample, 2>(in, out, frames, channels);
+    case 3:
+        return MixFrames<Sample, 3>(in, out, frames, channels);
+    case 4:
+        return MixFrames<Sample, 4>(in, out, frames, channels);
+    case 6:
+        return MixFrames<Sample, 6>(in, out, frames, channels);
+    case 8:
+        return MixFrames<Sample, 8>(in, out, frames, channels);
+    default:
+        return MixFrames<Sample, 0>(in, out, frames, channels);
+    }
+}
+
 } // namespace
 
 TESSALY_KERNEL
@@ -92,4 +229,113 @@ void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
         const int mean = floorMean + ((floorMean >> 15) & (left ^ right) & 1);
         Store16(out + 2 * i, static_cast<std::uint16_t>(mean));
     }
+}
+
+TESSALY_KERNEL
+void Convert24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    for (std::uint64_t i = 0; i < samples; ++i)
+        Store16(out + 2 * i, static_cast<std::uint16_t>(Load24(in + 3 * i) / 256));
+}
+
+TESSALY_KERNEL
+void Convert24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    for (std::uint64_t i = 0; i < samples; ++i)
+        out[i] = static_cast<std::uint8_t>(Load24(in + 3 * i) / 65536 + 128);
+}
+
+TESSALY_KERNEL
+void Convert32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    for (std::uint64_t i = 0; i < samples; ++i)
+        Store16(out + 2 * i,
+                static_cast<std::uint16_t>(static_cast<std::int32_t>(Load32(in + 4 * i)) / 65536));
+}
+
+TESSALY_KERNEL
+void Convert32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    for (std::uint64_t i = 0; i < samples; ++i)
+        out[i] = static_cast<std::uint8_t>(
+            static_cast<std::int32_t>(Load32(in + 4 * i)) / 16777216 + 128);
+}
+
+TESSALY_KERNEL
+void ConvertFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    FloatTo16<Float32>(in, out, samples);
+}
+
+TESSALY_KERNEL
+void ConvertFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    FloatTo8<Float32>(in, out, samples);
+}
+
+TESSALY_KERNEL
+void ConvertFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    FloatTo16<Float64>(in, out, samples);
+}
+
+TESSALY_KERNEL
+void ConvertFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    FloatTo8<Float64>(in, out, samples);
+}
+
+TESSALY_KERNEL
+void MonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    for (std::uint64_t i = 0; i < frames; ++i) {
+        const std::int32_t sample = Load24(in + 3 * i);
+        Store24(out + 6 * i, sample);
+        Store24(out + 6 * i + 3, sample);
+    }
+}
+
+TESSALY_KERNEL
+void MonoToStereo32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    for (std::uint64_t i = 0; i < frames; ++i) {
+        const std::uint32_t sample = Load32(in + 4 * i);
+        Store32(out + 8 * i, sample);
+        Store32(out + 8 * i + 4, sample);
+    }
+}
+
+TESSALY_KERNEL
+void MonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    for (std::uint64_t i = 0; i < frames; ++i) {
+        const std::uint64_t sample = Load64(in + 8 * i);
+        Store64(out + 16 * i, sample);
+        Store64(out + 16 * i + 8, sample);
+    }
+}
+
+TESSALY_KERNEL
+void MixToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                std::uint32_t channels) {
+    Mix<Pcm8>(in, out, frames, channels);
+}
+
+TESSALY_KERNEL
+void MixToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                 std::uint32_t channels) {
+    Mix<Pcm16>(in, out, frames, channels);
+}
+
+TESSALY_KERNEL
+void MixToMono24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                 std::uint32_t channels) {
+    Mix<Pcm24>(in, out, frames, channels);
+}
+
+TESSALY_KERNEL
+void MixToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                 std::uint32_t channels) {
+    Mix<Pcm32>(in, out, frames, channels);
+}
+
+TESSALY_KERNEL
+void MixToMonoFloat32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                      std::uint32_t channels) {
+    Mix<Float32>(in, out, frames, channels);
+}
+
+TESSALY_KERNEL
+void MixToMonoFloat64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
+                      std::uint32_t channels) {
+    Mix<Float64>(in, out, frames, channels);
 }

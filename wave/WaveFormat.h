@@ -5,6 +5,11 @@
 #include <cstdint>
 
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
+constexpr std::uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
+constexpr std::uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+// The channel masks of a mono and a stereo wave made by a conversion.
+constexpr std::uint32_t kSpeakerFrontCenter = 0x4;
+constexpr std::uint32_t kSpeakerFrontLeftRight = 0x3;
 
 struct TWaveFormatEx {
     static constexpr std::size_t ByteSize = 18;
@@ -23,4 +28,14 @@ struct TWaveFormatEx {
     static TWaveFormatEx FromBytes(const Bytes& bytes);
 
     bool operator==(const TWaveFormatEx&) const = default;
+};
+
+// What a WAVE_FORMAT_EXTENSIBLE "fmt " chunk adds to the record. A wave read in that form is
+// written in it again, unless it is 8- or 16-bit PCM in mono or stereo.
+struct TWaveExtension {
+    bool Extensible = false;
+    std::uint16_t ValidBitsPerSample = 0;
+    std::uint32_t ChannelMask = 0;
+
+    bool operator==(const TWaveExtension&) const = default;
 };

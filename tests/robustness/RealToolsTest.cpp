@@ -1,13 +1,17 @@
 // WAV files written by programs nobody here wrote (sox, ffmpeg, espeak-ng, Python's wave
 // module), made at test time, converted by tessaly-convert with several settings and read back
-// by sox. PCM files must come out in the asked format with the samples the conversion rules
-// give; formats the converter cannot convert are copied as they are or refused cleanly.
+// by sox. PCM and float files of any width and channel count must come out in the asked format,
+// and in the form they were read in, with the samples the conversion rules give; companded files
+// are refused cleanly.
 #include "ChildProcess.h"
 #include "ConvertFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -18,10 +22,9 @@ namespace fs = std::filesystem;
 namespace {
 
 enum class Kind {
-    Pcm,        // 8 or 16 bit, mono or stereo: converts
-    Wide,       // PCM 24-bit or float 32-bit: loads, keeps its width and channels
-    Companded,  // 8-bit A-law or mu-law: the 8-bit re-conversion refuses it
-    Extensible, // a 40-byte format chunk: refused at load
+    Pcm,       // integer samples, any width
+    Float,     // IEEE float samples, 32 or 64 bit
+    Companded, // 8-bit A-law or mu-law: the 8-bit re-conversion refuses it
 };
 
 struct ToolFile {
@@ -52,10 +55,12 @@ std::vector<std::string> Sox(std::vector<std::string> format, const std::string&
 }
 
 std::vector<std::string> Ffmpeg(const std::string& source, const std::string& codec,
-                                bool bitexact = false) {
+                                bool bitexact = false, int channels = 0) {
     std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", source};
     if (bitexact)
         argv.insert(argv.end(), {"-fflags", "+bitexact"});
+    if (channels)
+        argv.insert(argv.end(), {"-ac", std::to_string(channels)});
     argv.insert(argv.end(), {"-c:a", codec, "@"});
     return argv;
 }
@@ -71,6 +76,8 @@ std::vector<std::string> Python(int width, int channels, int rate) {
 }
 
 const char* kTwoTones = "aevalsrc=sin(440*2*PI*t)|0.5*sin(660*2*PI*t):s=48000:d=0.05";
+const char* kSixTones = "sine 440 sine 550 sine 660 sine 770 sine 880 square 220";
+const char* kSine16k = "sine=f=440:d=0.05:r=16000";
 
 std::vector<ToolFile> ToolFiles() {
     return {
@@ -82,11 +89,21 @@ std::vector<ToolFile> ToolFiles() {
         {"sox-s16-stereo.wav", Sox({"-r", "11025", "-c", "2", "-b", "16"}, "square 300 sine 500"),
          Kind::Pcm, 11025, 16, 2},
         {"sox-float.wav", Sox({"-r", "44100", "-c", "2", "-e", "float", "-b", "32"}, "sine 440"),
-         Kind::Wide, 44100, 32, 2},
+         Kind::Float, 44100, 32, 2},
+        {"sox-f64-mono.wav", Sox({"-r", "8000", "-c", "1", "-e", "float", "-b", "64"}, "sine 440"),
+         Kind::Float, 8000, 64, 1},
+        {"sox-f32-6ch.wav", Sox({"-r", "32000", "-c", "6", "-e", "float", "-b", "32"}, kSixTones),
+         Kind::Float, 32000, 32, 6},
+        {"sox-s32-mono.wav", Sox({"-r", "44100", "-c", "1", "-b", "32"}, "sine 440"), Kind::Pcm,
+         44100, 32, 1},
+        {"sox-s16-6ch.wav", Sox({"-r", "48000", "-c", "6", "-b", "16"}, kSixTones), Kind::Pcm,
+         48000, 16, 6},
+        {"sox-u8-6ch.wav", Sox({"-r", "11025", "-c", "6", "-b", "8", "-e", "unsigned"}, kSixTones),
+         Kind::Pcm, 11025, 8, 6},
         {"sox-mulaw.wav", Sox({"-r", "8000", "-c", "1", "-e", "mu-law"}, "sine 440"),
          Kind::Companded, 8000, 8, 1},
-        {"sox-s24.wav", Sox({"-r", "48000", "-c", "2", "-b", "24"}, "sine 440"), Kind::Extensible,
-         48000, 24, 2},
+        {"sox-s24.wav", Sox({"-r", "48000", "-c", "2", "-b", "24"}, "sine 440"), Kind::Pcm, 48000,
+         24, 2},
         {"ffmpeg-u8-mono.wav", Ffmpeg("sine=f=440:d=0.05:r=16000", "pcm_u8"), Kind::Pcm, 16000, 8,
          1, true},
         {"ffmpeg-s16-stereo.wav", Ffmpeg(kTwoTones, "pcm_s16le"), Kind::Pcm, 48000, 16, 2, true},
@@ -94,7 +111,13 @@ std::vector<ToolFile> ToolFiles() {
          Kind::Pcm, 8000, 16, 1},
         {"ffmpeg-alaw.wav", Ffmpeg("sine=f=440:d=0.05:r=8000", "pcm_alaw"), Kind::Companded, 8000,
          8, 1, true},
-        {"ffmpeg-s24.wav", Ffmpeg(kTwoTones, "pcm_s24le"), Kind::Extensible, 48000, 24, 2, true},
+        {"ffmpeg-s24.wav", Ffmpeg(kTwoTones, "pcm_s24le"), Kind::Pcm, 48000, 24, 2, true},
+        {"ffmpeg-s32-mono.wav", Ffmpeg(kSine16k, "pcm_s32le"), Kind::Pcm, 16000, 32, 1, true},
+        {"ffmpeg-f32-mono.wav", Ffmpeg(kSine16k, "pcm_f32le"), Kind::Float, 16000, 32, 1, true},
+        {"ffmpeg-s24-6ch.wav", Ffmpeg(kSine16k, "pcm_s24le", false, 6), Kind::Pcm, 16000, 24, 6,
+         true},
+        {"ffmpeg-f64-6ch.wav", Ffmpeg(kSine16k, "pcm_f64le", false, 6), Kind::Float, 16000, 64, 6,
+         true},
         {"espeak.wav",
          {"espeak-ng", "-w", "@", "Tessaly converts wave files"},
          Kind::Pcm,
@@ -103,7 +126,8 @@ std::vector<ToolFile> ToolFiles() {
          1},
         {"python-u8-mono.wav", Python(1, 1, 11025), Kind::Pcm, 11025, 8, 1},
         {"python-s16-stereo.wav", Python(2, 2, 32000), Kind::Pcm, 32000, 16, 2},
-        {"python-s24-stereo.wav", Python(3, 2, 32000), Kind::Wide, 32000, 24, 2},
+        {"python-s24-stereo.wav", Python(3, 2, 32000), Kind::Pcm, 32000, 24, 2},
+        {"python-s32-mono.wav", Python(4, 1, 22050), Kind::Pcm, 22050, 32, 1},
     };
 }
 
@@ -135,11 +159,11 @@ std::vector<Settings> AllSettings() {
     };
 }
 
-// What sox sees in a file: its format and its samples as integers.
+// What sox sees in a file: its format and its samples, integers or floats, as doubles.
 struct SoxView {
     int Rate = 0, Bits = 0, Channels = 0;
     std::string Encoding;
-    std::vector<std::int64_t> Samples;
+    std::vector<double> Samples;
 };
 
 std::string InfoField(const std::string& info, const std::string& field) {
@@ -151,16 +175,22 @@ std::string InfoField(const std::string& info, const std::string& field) {
 }
 
 // Samples as stored, little-endian, signed but for 8-bit which stays unsigned.
-std::vector<std::int64_t> Decode(const std::string& raw, int bits) {
+std::vector<double> Decode(const std::string& raw, int bits, bool isFloat) {
     const int width = bits / 8;
-    std::vector<std::int64_t> samples;
+    std::vector<double> samples;
     for (std::size_t i = 0; i + width <= raw.size(); i += width) {
         std::uint64_t v = 0;
         for (int b = width - 1; b >= 0; --b)
             v = v << 8 | static_cast<std::uint8_t>(raw[i + b]);
         const bool negative = width > 1 && (v >> (bits - 1)) & 1;
-        samples.push_back(negative ? static_cast<std::int64_t>(v) - (std::int64_t{1} << bits)
-                                   : static_cast<std::int64_t>(v));
+        if (isFloat && bits == 32)
+            samples.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(v)));
+        else if (isFloat)
+            samples.push_back(std::bit_cast<double>(v));
+        else
+            samples.push_back(negative ? static_cast<double>(static_cast<std::int64_t>(v) -
+                                                             (std::int64_t{1} << bits))
+                                       : static_cast<double>(v));
     }
     return samples;
 }
@@ -172,28 +202,45 @@ SoxView ReadWithSox(const std::string& path) {
     view.Channels = std::stoi(InfoField(info.Out, "Channels"));
     view.Encoding = InfoField(info.Out, "Sample Encoding");
     view.Bits = std::stoi(view.Encoding);
-    const RunResult raw = RunProgram({"sox", path, "-t", "raw", "-"});
+    // sox carries samples as 32-bit integers inside, so floats are read exactly by ffmpeg.
+    const bool isFloat = view.Encoding.find("Floating") != std::string::npos;
+    const RunResult raw =
+        isFloat ? RunProgram({"ffmpeg", "-v", "error", "-i", path, "-f", "f64le", "-"})
+                : RunProgram({"sox", path, "-t", "raw", "-"});
     EXPECT_EQ(raw.ExitCode, 0) << raw.Err;
-    view.Samples = view.Encoding.find("Floating") != std::string::npos
-                       ? std::vector<std::int64_t>(raw.Out.begin(), raw.Out.end())
-                       : Decode(raw.Out, view.Bits);
+    view.Samples = Decode(raw.Out, isFloat ? 64 : view.Bits, isFloat);
     return view;
 }
 
 // The conversion rules, independent of the converter's code: width first, then channels.
-std::vector<std::int64_t> Converted(std::vector<std::int64_t> s, int fromBits, int toBits,
-                                    int fromChannels, int toChannels) {
+// Every value is exact in a double, so std::trunc is the integer division toward zero.
+std::vector<double> Converted(std::vector<double> s, const ToolFile& file, int toBits,
+                              int toChannels) {
+    const int fromBits = file.Bits;
     if (fromBits == 8 && toBits == 16)
         for (auto& v : s)
             v = (v - 128) * 256;
-    if (fromBits == 16 && toBits == 8)
+    const double range = toBits == 16 ? 32768 : 128;
+    if (file.Type == Kind::Float && toBits != 0)
         for (auto& v : s)
-            v = v / 256 + 128; // division truncates toward zero
-    std::vector<std::int64_t> out;
-    if (fromChannels == 2 && toChannels == 1)
-        for (std::size_t i = 0; i + 1 < s.size(); i += 2)
-            out.push_back((s[i] + s[i + 1]) / 2);
-    else if (fromChannels == 1 && toChannels == 2)
+            v = std::isnan(v) ? 0 : std::clamp(std::trunc(v * range), -range, range - 1);
+    else if (fromBits > toBits && toBits != 0)
+        for (auto& v : s)
+            v = std::trunc(v / std::ldexp(1.0, fromBits - toBits));
+    if (fromBits > toBits && toBits == 8)
+        for (auto& v : s)
+            v += 128;
+    const bool floatOut = file.Type == Kind::Float && toBits == 0;
+    std::vector<double> out;
+    if (file.Channels > 1 && toChannels == 1)
+        for (std::size_t i = 0; i + file.Channels <= s.size(); i += file.Channels) {
+            double sum = 0;
+            for (int c = 0; c < file.Channels; ++c)
+                sum += s[i + c];
+            const double mean = sum / file.Channels;
+            out.push_back(!floatOut ? std::trunc(mean) : fromBits == 32 ? float(mean) : mean);
+        }
+    else if (file.Channels == 1 && toChannels == 2)
         for (auto v : s)
             out.insert(out.end(), {v, v});
     else
@@ -206,15 +253,16 @@ std::string EncodingOf(int bits) {
                      : std::to_string(bits) + "-bit Signed Integer PCM";
 }
 
-bool HasListChunk(const std::string& path) {
+// The size of the file's first chunk of that identifier, -1 when it has none.
+std::int64_t ChunkSizeIn(const std::string& path, const std::string& id) {
     const Bytes b = ReadFileBytes(path);
     for (std::size_t at = 12; at + 8 <= b.size();) {
-        if (std::string(b.begin() + at, b.begin() + at + 4) == "LIST")
-            return true;
         const std::uint32_t size = b[at + 4] | b[at + 5] << 8 | b[at + 6] << 16 | b[at + 7] << 24;
+        if (std::string(b.begin() + at, b.begin() + at + 4) == id)
+            return size;
         at += 8 + size + (size & 1);
     }
-    return false;
+    return -1;
 }
 
 class RealToolsTest : public testing::TestWithParam<Settings> {
@@ -250,20 +298,11 @@ protected:
 
     const char* ExpectedStatus(const ToolFile& file) const {
         const Settings& s = GetParam();
-        switch (file.Type) {
-        case Kind::Extensible:
-            return StatusWord::ReadFailed;
-        case Kind::Companded:
+        if (file.Type == Kind::Companded)
             return StatusWord::BitsFailed;
-        case Kind::Wide:
-            if (s.Bits != 0 && s.Bits != file.Bits)
-                return StatusWord::BitsFailed;
-            if (s.Channels != 0 && s.Channels != file.Channels)
-                return StatusWord::ChannelsFailed;
-            return StatusWord::Converted;
-        case Kind::Pcm:
-            break;
-        }
+        // No downmix of more than two channels to stereo.
+        if (s.Channels == 2 && file.Channels > 2)
+            return StatusWord::ChannelsFailed;
         return StatusWord::Converted;
     }
 
@@ -278,15 +317,20 @@ protected:
         const Settings& s = GetParam();
         const SoxView source = ReadWithSox(*sources / file.Name);
         const SoxView output = ReadWithSox(out / file.Name);
-        const bool convertible = file.Type == Kind::Pcm;
-        const int bits = convertible && s.Bits ? s.Bits : file.Bits;
-        const int channels = convertible && s.Channels ? s.Channels : file.Channels;
+        const int toBits = s.Bits != file.Bits ? s.Bits : 0;
+        const int bits = toBits ? toBits : file.Bits;
+        const int channels = s.Channels ? s.Channels : file.Channels;
         EXPECT_EQ(output.Rate, ExpectedRate(file));
         EXPECT_EQ(output.Channels, channels);
-        EXPECT_EQ(output.Encoding, convertible ? EncodingOf(bits) : source.Encoding);
-        EXPECT_EQ(output.Samples,
-                  convertible ? Converted(source.Samples, file.Bits, bits, file.Channels, channels)
-                              : source.Samples);
+        EXPECT_EQ(output.Encoding, toBits ? EncodingOf(bits) : source.Encoding);
+        EXPECT_EQ(output.Samples, Converted(source.Samples, file, toBits, channels));
+        // The form read is the form written, but for 8- and 16-bit PCM in mono or stereo.
+        const bool extensibleIn = ChunkSizeIn(*sources / file.Name, "fmt ") == 40;
+        const bool plainShape = file.Type == Kind::Pcm || toBits;
+        const bool extensibleOut = extensibleIn && !(plainShape && bits <= 16 && channels <= 2);
+        EXPECT_EQ(ChunkSizeIn(out / file.Name, "fmt "), extensibleOut ? 40 : 18);
+        EXPECT_EQ(ChunkSizeIn(out / file.Name, "fact"),
+                  extensibleOut && file.Type == Kind::Float && !toBits ? 4 : -1);
     }
 
     static std::unique_ptr<TempDir> sources;
@@ -304,7 +348,7 @@ TEST_P(RealToolsTest, ConvertsOrRefusesEachFile) {
         const std::vector<std::string>& row = rows.at(file.Name);
         const char* status = ExpectedStatus(file);
         EXPECT_EQ(row.at(3), status);
-        EXPECT_EQ(HasListChunk(*sources / file.Name), file.HasList);
+        EXPECT_EQ(ChunkSizeIn(*sources / file.Name, "LIST") >= 0, file.HasList);
         if (std::string(status) == StatusWord::Converted)
             CheckOutput(file);
         else

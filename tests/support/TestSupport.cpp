@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -118,6 +119,46 @@ Bytes Samples16(std::initializer_list<std::int16_t> samples) {
     Bytes out;
     for (std::int16_t s : samples)
         AppendLE16(out, static_cast<std::uint16_t>(s));
+    return out;
+}
+
+Bytes SamplesLE(int width, std::initializer_list<std::int64_t> samples) {
+    Bytes out;
+    for (std::int64_t s : samples)
+        for (int b = 0; b < width; ++b)
+            out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(s) >> (8 * b)));
+    return out;
+}
+
+Bytes Floats32(std::initializer_list<float> samples) {
+    Bytes out;
+    for (float s : samples)
+        AppendLE32(out, std::bit_cast<std::uint32_t>(s));
+    return out;
+}
+
+Bytes Floats64(std::initializer_list<double> samples) {
+    Bytes out;
+    for (double s : samples) {
+        const auto bits = std::bit_cast<std::uint64_t>(s);
+        AppendLE32(out, static_cast<std::uint32_t>(bits));
+        AppendLE32(out, static_cast<std::uint32_t>(bits >> 32));
+    }
+    return out;
+}
+
+Bytes ExtensibleRecord(const Format& format, std::uint16_t validBits, std::uint32_t channelMask,
+                       std::uint16_t subTag, std::uint16_t extensionSize) {
+    Format extensible = format;
+    extensible.Tag = 0xFFFE;
+    Bytes out = FmtRecord(extensible, true, extensionSize);
+    AppendLE16(out, validBits);
+    AppendLE32(out, channelMask);
+    // {subTag-0000-0010-8000-00aa00389b71}
+    const Bytes guid = {0,    0,    0x00, 0x00, 0x10, 0x00, 0x80,
+                        0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+    AppendLE16(out, subTag);
+    out.insert(out.end(), guid.begin(), guid.end());
     return out;
 }
 

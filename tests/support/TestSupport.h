@@ -59,6 +59,14 @@ Bytes FmtRecord(const Format& format, bool withExtra = false, std::uint16_t extr
 Bytes WaveImage(const Format& format, const Bytes& samples);
 // 16-bit little-endian samples as bytes.
 Bytes Samples16(std::initializer_list<std::int16_t> samples);
+// Integer samples of width bytes, and IEEE float samples, little-endian.
+Bytes SamplesLE(int width, std::initializer_list<std::int64_t> samples);
+Bytes Floats32(std::initializer_list<float> samples);
+Bytes Floats64(std::initializer_list<double> samples);
+// A 40-byte WAVE_FORMAT_EXTENSIBLE record of format with the sub-format of subTag (1 PCM,
+// 3 float) and the extension size given.
+Bytes ExtensibleRecord(const Format& format, std::uint16_t validBits, std::uint32_t channelMask,
+                       std::uint16_t subTag, std::uint16_t extensionSize = 22);
 
 // Runs a program (searched on PATH) without a shell and collects its output.
 struct RunResult {

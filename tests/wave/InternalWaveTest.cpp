@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
+#include <string>
 
 namespace {
 
@@ -128,7 +130,7 @@ TEST(ChangeBits, CurrentWidthChangesNothingAtAll) {
 
 TEST(ChangeBits, ChecksFormatTagFirstThenArgument) {
     TRvInternalWAVE wave;
-    wave.WaveFormat.wFormatTag = 3;
+    wave.WaveFormat.wFormatTag = 0xFFFE; // an extensible record too short to be read
     EXPECT_THROW(wave.ChangeBits(12), ERvWaveBadWaveType);
     EXPECT_THROW(wave.ChangeBits(16), ERvWaveBadWaveType);
     try {
@@ -149,15 +151,19 @@ TEST(ChangeBits, ChecksFormatTagFirstThenArgument) {
 
 TEST(ChangeBits, RefusesShapesItCannotReadOnlyWhenAConversionIsNeeded) {
     TRvInternalWAVE wave;
-    Shape(wave, 24, 1, {1, 2, 3});
+    Shape(wave, 20, 1, {1, 2, 3});
     EXPECT_THROW(wave.ChangeBits(16), ERvWaveBadWaveType);
     Shape(wave, 16, 0, {1, 2}); // no channels: no frame size to divide by
     EXPECT_THROW(wave.ChangeBits(8), ERvWaveBadWaveType);
-    wave.ChangeBits(16); // the current width needs nothing
-    Shape(wave, 16, 4, {1, 2, 3, 4, 5, 6, 7, 8});
+    wave.ChangeBits(16);            // the current width needs nothing
+    wave.WaveFormat.wFormatTag = 3; // 16-bit float
+    Shape(wave, 16, 1, {1, 2});
     EXPECT_THROW(wave.ChangeBits(8), ERvWaveBadWaveType);
-    EXPECT_EQ(SamplesOf(wave), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(wave.WaveFormat.wBitsPerSample, 16);
+    wave.WaveFormat.wFormatTag = 1;
+    Shape(wave, 8, 32768, Bytes(32768, 1)); // 16-bit block align would not fit its field
+    EXPECT_THROW(wave.ChangeBits(16), ERvWaveBadWaveType);
+    EXPECT_EQ(SamplesOf(wave), Bytes(32768, 1));
+    EXPECT_EQ(wave.WaveFormat.wBitsPerSample, 8);
 }
 
 TEST(ChangeBits, WaveWithoutSamplesConvertsToAnEmptyBuffer) {
@@ -242,13 +248,103 @@ TEST(ChangeChannels, ChecksAndEarlyReturnComeBeforeAnyChange) {
     EXPECT_EQ(SamplesOf(wave), (Bytes{1, 2, 3}));
 }
 
-TEST(ChangeChannels, RefusesWidthsItCannotRead) {
+TEST(ChangeChannels, RefusesWidthsItCannotReadAndStereoFromMore) {
     TRvInternalWAVE wave;
     Shape(wave, 4, 1, {1, 2});
     EXPECT_THROW(wave.ChangeChannels(2), ERvWaveBadWaveType);
     Shape(wave, 16, 6, Bytes(12, 1));
-    EXPECT_THROW(wave.ChangeChannels(1), ERvWaveBadWaveType);
+    EXPECT_THROW(wave.ChangeChannels(2), ERvWaveBadWaveType);
     EXPECT_EQ(wave.DataSize(), 12u);
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Each wide kind to 16 and 8 bit at the edges of the rule: -1, the extremes, the truncation
+// boundaries, +-1.0 and beyond, NaN.
+TEST(ChangeBits, WideSamplesTruncateTowardZero) {
+    const std::int64_t min32 = INT32_MIN, max32 = INT32_MAX;
+    const struct {
+        std::uint16_t Tag, Bits;
+        Bytes In;
+        int To;
+        Bytes Expected;
+    } cases[] = {
+        {1, 24, SamplesLE(3, {-8388608, -257, -256, -255, -1, 255, 256, 8388607}), 16,
+         Samples16({-32768, -1, -1, 0, 0, 0, 1, 32767})},
+        {1,
+         24,
+         SamplesLE(3, {-8388608, -65537, -65536, -65535, 65535, 65536, 8388607}),
+         8,
+         {0, 127, 127, 128, 128, 129, 255}},
+        {1, 32, SamplesLE(4, {min32, -65537, -65536, -65535, -1, 65535, 65536, max32}), 16,
+         Samples16({-32768, -1, -1, 0, 0, 0, 1, 32767})},
+        {1,
+         32,
+         SamplesLE(4, {min32, -16777216, -16777215, 16777215, 16777216, max32}),
+         8,
+         {0, 127, 128, 128, 129, 255}},
+        {3, 32, Floats32({-1.5f, -1.0f, -0.5f, -1.0f / 65536, 1.5f / 32768, 1.0f, float(kNaN)}), 16,
+         Samples16({-32768, -32768, -16384, 0, 1, 32767, 0})},
+        {3,
+         32,
+         Floats32({-1.0f, -1.0f / 256, 0.5f, 1.0f, float(kInf)}),
+         8,
+         {0, 128, 192, 255, 255}},
+        {3, 64, Floats64({-kInf, -1.0, 32767.5 / 32768, 1.0, kNaN}), 16,
+         Samples16({-32768, -32768, 32767, 32767, 0})},
+        {3, 64, Floats64({-2.0, -0.99, -1.0 / 256, 1.0, kNaN}), 8, {0, 2, 128, 255, 128}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Tag) + "/" + std::to_string(c.Bits) + " to " +
+                     std::to_string(c.To));
+        TRvInternalWAVE wave;
+        wave.WaveFormat.wFormatTag = c.Tag;
+        Shape(wave, c.Bits, 1, c.In);
+        wave.ChangeBits(c.To);
+        EXPECT_EQ(SamplesOf(wave), c.Expected);
+        EXPECT_EQ(wave.WaveFormat.wFormatTag, 1);
+        EXPECT_EQ(wave.WaveFormat.nBlockAlign, c.To / 8);
+        EXPECT_EQ(wave.Extension.ValidBitsPerSample, c.To);
+    }
+}
+
+// Means of any channel count toward zero (8-bit from the unsigned bytes, integers summed in 64
+// bits, floats in double); copies of whole containers to stereo; a partial frame dropped.
+TEST(ChangeChannels, EveryWidthToMonoAndStereo) {
+    const std::int64_t min32 = INT32_MIN, max32 = INT32_MAX;
+    const struct {
+        std::uint16_t Tag, Bits, Channels;
+        Bytes In;
+        Bytes Expected;
+    } cases[] = {
+        {1, 8, 3, {255, 255, 1, 0, 0, 2, 9}, {170, 0}},
+        {1, 16, 6, Samples16({1, 2, 3, 4, 5, -21, 32767, 32767, 32767, 32767, 32767, 32766}),
+         Samples16({-1, 32766})},
+        {1, 24, 2, SamplesLE(3, {-3, 0, 3, 0, -8388608, -8388607, 0}),
+         SamplesLE(3, {-1, 1, -8388607})},
+        {1, 32, 2, SamplesLE(4, {min32, min32 + 1, max32, max32}),
+         SamplesLE(4, {min32 + 1, max32})},
+        {1, 32, 3, SamplesLE(4, {max32, max32, -1}), SamplesLE(4, {(2 * max32 - 1) / 3})},
+        {3, 32, 2, Floats32({0.25f, -0.75f, 1.0f, 1.0f / (1 << 24)}), Floats32({-0.25f, 0.5f})},
+        {3, 64, 6, Floats64({1, 2, 3, 4, 5, 6, 0.1, 0.2, 0.3, 0, 0, 0}),
+         Floats64({3.5, (((0.1 + 0.2) + 0.3) + 0 + 0 + 0) / 6})},
+        {1, 24, 1, SamplesLE(3, {-2, 5}), SamplesLE(3, {-2, -2, 5, 5})},
+        {3, 32, 1, Floats32({-0.0f}), Floats32({-0.0f, -0.0f})},
+        {3, 64, 1, Floats64({kNaN}), Floats64({kNaN, kNaN})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Tag) + "/" + std::to_string(c.Bits) + " from " +
+                     std::to_string(c.Channels));
+        TRvInternalWAVE wave;
+        wave.WaveFormat.wFormatTag = c.Tag;
+        Shape(wave, c.Bits, c.Channels, c.In);
+        const int to = c.Channels == 1 ? 2 : 1;
+        wave.ChangeChannels(to);
+        EXPECT_EQ(SamplesOf(wave), c.Expected);
+        EXPECT_EQ(wave.WaveFormat.nBlockAlign, to * c.Bits / 8);
+        EXPECT_EQ(wave.Extension.ChannelMask, to == 1 ? 0x4u : 0x3u);
+    }
 }
 
 } // namespace

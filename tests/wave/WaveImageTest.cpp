@@ -153,6 +153,67 @@ TEST(WaveImage, RefusalsCarryTheirMessages) {
               "TRvInternalWave.LoadfromFile:Unsupported fmt chunk.");
 }
 
+// Longer records load when they are PCM or float, plain or extensible (sub-format compared in
+// all 16 bytes); any other longer record is refused.
+TEST(WaveImage, LongerFormatChunksLoadOnlyAsPcmOrFloat) {
+    const Format stereo24{1, 2, 48000, 24};
+    Bytes otherGuid = ExtensibleRecord(stereo24, 20, 3, 1);
+    otherGuid.back() ^= 1;
+    // An 18-byte record and the extension bytes its extra size announces.
+    const auto withExtension = [](const Format& format, std::uint16_t size) {
+        Bytes record = FmtRecord(format, true, size);
+        record.resize(record.size() + size, 9);
+        return record;
+    };
+    Bytes extensible39 = ExtensibleRecord(stereo24, 20, 3, 1);
+    extensible39.pop_back();
+    const struct {
+        Bytes Record;
+        int Tag; // 0: refused
+    } cases[] = {
+        {withExtension(stereo24, 2), 1},
+        {withExtension({3, 2, 48000, 32}, 4), 3},
+        {ExtensibleRecord(stereo24, 20, 3, 1), 1},
+        {ExtensibleRecord({1, 2, 48000, 64}, 64, 3, 3), 3},
+        {ExtensibleRecord(stereo24, 20, 3, 1, 24), 1},
+        {extensible39, 0},
+        {ExtensibleRecord(stereo24, 20, 3, 1, 21), 0},
+        {otherGuid, 0},
+        {ExtensibleRecord(stereo24, 20, 3, 6), 0},
+        {withExtension({6, 1, 8000, 8}, 2), 0},
+    };
+    for (const auto& c : cases) {
+        TRvInternalWAVE wave;
+        const std::string failure =
+            LoadFailure(wave, Riff("WAVE", {Chunk("fmt ", c.Record), Chunk("data", Bytes(12, 1))}));
+        EXPECT_EQ(failure, c.Tag ? "" : "TRvInternalWave.LoadfromFile:Unsupported fmt chunk.")
+            << c.Record.size() << " bytes";
+        if (c.Tag) {
+            EXPECT_EQ(wave.WaveFormat.wFormatTag, c.Tag);
+            EXPECT_EQ(wave.WaveFormat.cbSize, 0);
+            EXPECT_EQ(wave.DataSize(), 12u);
+        }
+    }
+}
+
+TEST(WaveImage, ExtensibleWavesSaveInTheirFormButEightAndSixteenBitMonoAndStereo) {
+    const Format pcm16{1, 2, 44100, 16}, float6{3, 6, 8000, 32};
+    TRvInternalWAVE wave, plain;
+    Load(wave, Riff("WAVE", {Chunk("fmt ", ExtensibleRecord(pcm16, 12, 0x30, 1)),
+                             Chunk("data", Samples16({1, 2}))}));
+    Load(plain, WaveImage(pcm16, Samples16({1, 2})));
+    EXPECT_EQ(Save(wave), Save(plain));
+
+    Bytes odd = Floats32({1, 2, 3, 4, 5, 6, -1, -2, -3, -4, -5, -6});
+    odd.push_back(7); // a partial frame: not counted in "fact"
+    Load(wave,
+         Riff("WAVE", {Chunk("fmt ", ExtensibleRecord(float6, 24, 0x3F, 3)), Chunk("data", odd)}));
+    Bytes frames;
+    AppendLE32(frames, 2);
+    EXPECT_EQ(Save(wave), Riff("WAVE", {Chunk("fmt ", ExtensibleRecord(float6, 24, 0x3F, 3)),
+                                        Chunk("fact", frames), Chunk("data", odd)}));
+}
+
 TEST(WaveImage, CutOffDataFailsButKeepsTheFileFormat) {
     Bytes image = Riff("WAVE", {Chunk("fmt ", FmtRecord(kStereo16)),
                                 ChunkWithSize("data", 1000, Samples16({1, 2}))});
@@ -225,6 +286,11 @@ TEST(WaveImage, WaveTooLargeForRiffFailsBeforeWriting) {
     TRvInternalWAVE wave;
     wave.WaveData = HeapBlock(0xFFFFFFE0ull); // never touched: the check comes first
     TMemoryStream stream;
+    EXPECT_THROW(wave.SaveToFile(stream), ERvWaveInOutError);
+    // The largest size a plain header allows is too large with an extensible float one.
+    wave.WaveData = HeapBlock(0xFFFFFFFFull - 38 - 1);
+    wave.WaveFormat = {3, 6, 8000, 192000, 24, 32, 0};
+    wave.Extension.Extensible = true;
     EXPECT_THROW(wave.SaveToFile(stream), ERvWaveInOutError);
     EXPECT_EQ(stream.Size(), 0u);
 }
