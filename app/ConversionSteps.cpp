@@ -30,8 +30,7 @@ void ConvertChannels(TRvWave& wave, std::int32_t choice) {
 }
 
 void Renormalize8Bit(TRvWave& wave) {
-    if (wave.GetBits() == 8) {
-        wave.SetBits(16);
-        wave.SetBits(8);
-    }
+    // Read first, so a component without a wave raises as the width property does.
+    if (wave.GetBits() == 8)
+        wave.Wave()->Renormalize8Bit();
 }

@@ -6,8 +6,8 @@
 
 class TRvWave;
 
-// An 8-bit wave goes to 16 bit and back: the samples stay, but a trailing partial frame is
-// dropped and block align and byte rate are recomputed.
+// An 8-bit wave as if it went to 16 bit and back: the samples stay, but a trailing partial
+// frame is dropped and block align and byte rate are recomputed; no 16-bit block is made.
 void Renormalize8Bit(TRvWave& wave);
 // Relabels the rate as the settings ask (a lower rate is kept when KeepLowerRate holds).
 void ConvertRate(TRvWave& wave, const ConversionSettings& settings);

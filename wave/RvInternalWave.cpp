@@ -158,6 +158,17 @@ void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
     Extension.ChannelMask = channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
 }
 
+void TRvInternalWAVE::Renormalize8Bit() {
+    if (WaveFormat.wBitsPerSample != 8)
+        return;
+    // ChangeBits refuses these on the way to 16 bit.
+    if (WaveFormat.wFormatTag != WAVE_FORMAT_PCM || WaveFormat.nChannels == 0)
+        throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
+    // 8 to 16 bit and back gives every whole frame's bytes again: only the tail goes.
+    WaveData.Narrow(0, Frames() * WaveFormat.nChannels);
+    RecomputeDerivedFields(WaveFormat);
+}
+
 std::intptr_t TRvInternalWAVE::NotifyWndProc(std::uint32_t message) {
     if (message != MM_WOM_DONE && message != MM_WIM_DATA)
         return DefWindowProc(message);

@@ -35,6 +35,10 @@ public:
     void FreeWAVE();
     void ChangeBits(std::int32_t bits);
     void ChangeChannels(std::int32_t channels);
+    // What ChangeBits(16) then ChangeBits(8) does to an 8-bit wave, without a 16-bit block:
+    // the samples stay, a trailing partial frame goes, block align and byte rate are
+    // recomputed, and whatever ChangeBits refuses is refused. Other widths are left alone.
+    void Renormalize8Bit();
 
     // Reads a whole RIFF WAVE image from the stream into this wave.
     void LoadFromFile(TStream& stream);

@@ -177,6 +177,21 @@ TEST_F(BigFileTest, OutputPast2GiBKeepsItsSizesUnsigned) {
                   {data - 1, Samples16({0})}});
 }
 
+// 3 GiB of 8-bit stereo with odd derived fields and half a frame at its end, every setting kept:
+// the 8-bit re-conversion drops the half frame and recomputes the fields without a 16-bit
+// block, which would be 6 GiB, past what RIFF sizes can say.
+TEST_F(BigFileTest, EightBitPast2GiBConvertsWithEverySettingKept) {
+    const std::uint64_t frames = 3 * GiB / 2;
+    MakeSparseWave(source, {.Channels = 2, .Bits = 8, .AvgBytesPerSec = 1, .BlockAlign = 5},
+                   2 * frames + 1, {{0, {1, 2}}, {frames - 1, {254, 255, 77}}});
+    const ChildResult run = Convert({});
+
+    ASSERT_FALSE(run.TimedOut);
+    ASSERT_EQ(RowFields(run.Out).at(3), StatusWord::Converted) << run.Out << run.Err;
+    ExpectHeader(2, 8, 2 * frames);
+    ExpectFrames({{0, {1, 2}}, {1, {0, 0}}, {frames - 1, {254, 255}}});
+}
+
 // 1.125 GiB of 8-bit mono made 16-bit stereo would be 4.5 GiB, past what RIFF sizes can say:
 // the channel step refuses it and nothing is written.
 TEST_F(BigFileTest, OutputPast4GiBFailsAndWritesNothing) {

@@ -117,6 +117,31 @@ TEST(ChangeBits, EightToSixteenAndBackRestoresSamplesAndDropsAPartialFrame) {
     EXPECT_EQ(wave.WaveFormat.nAvgBytesPerSec, 88200u);
 }
 
+// The same net effect without the 16-bit block, at any channel count and any size.
+TEST(Renormalize8Bit, KeepsWholeFramesAndTheirBytesAndRecomputesTheFields) {
+    TRvInternalWAVE wave;
+    Shape(wave, 8, 3, {1, 2, 3, 4, 5, 6, 7, 8}); // two frames and two bytes
+    wave.WaveFormat.nBlockAlign = 9;
+    wave.Extension.ValidBitsPerSample = 7;
+    wave.Renormalize8Bit();
+    EXPECT_EQ(SamplesOf(wave), (Bytes{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(wave.WaveFormat.nBlockAlign, 3);
+    EXPECT_EQ(wave.WaveFormat.nAvgBytesPerSec, 132300u);
+    EXPECT_EQ(wave.Extension.ValidBitsPerSample, 7);
+
+    wave.WaveFormat.nChannels = 2;
+    wave.WaveData = HeapBlock(0xC0000001ull); // 3 GiB and a byte, never touched
+    wave.Renormalize8Bit();
+    EXPECT_EQ(wave.DataSize(), 0xC0000000ull);
+
+    for (const auto& [tag, channels] : {std::pair{3, 1}, std::pair{1, 0}}) {
+        Shape(wave, 8, static_cast<std::uint16_t>(channels), {1, 2, 3});
+        wave.WaveFormat.wFormatTag = static_cast<std::uint16_t>(tag);
+        EXPECT_THROW(wave.Renormalize8Bit(), ERvWaveBadWaveType);
+        EXPECT_EQ(SamplesOf(wave), (Bytes{1, 2, 3}));
+    }
+}
+
 TEST(ChangeBits, CurrentWidthChangesNothingAtAll) {
     TRvInternalWAVE wave;
     Shape(wave, 16, 2, {1, 2, 3, 4, 5}); // a partial frame and odd derived fields stay
