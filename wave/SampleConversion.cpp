@@ -70,41 +70,50 @@ inline void Store24(std::uint8_t* p, std::int32_t value) {
     p[2] = static_cast<std::uint8_t>(value >> 16);
 }
 
-// One sample kind at a time: its container width, how it is read and stored, and how the sum
-// of a frame's samples becomes their mean.
+// One sample kind at a time: its container width, and its samples read as and stored from
+// the type their frame is summed in. A sum of up to 65535 8- or 16-bit samples fits 32 bits.
+// Wider ones are summed and divided in double, which vector units do in several lanes at once,
+// and which is exact for integers: a sum of up to 65535 values below 2^31 stays below 2^53, and
+// the quotient's rounding error (below sum / count * 2^-53) is smaller than its distance,
+// at least 1 / count, to the next whole number, so the conversion back, which truncates toward
+// zero, gives the integer division's result.
 struct Pcm8 {
     static constexpr std::uint64_t Width = 1;
-    using Sum = std::int64_t;
+    using Sum = std::int32_t;
     static Sum Load(const std::uint8_t* p) { return *p; }
     static void Store(std::uint8_t* p, Sum v) { *p = static_cast<std::uint8_t>(v); }
 };
 
 struct Pcm16 {
     static constexpr std::uint64_t Width = 2;
-    using Sum = std::int64_t;
+    using Sum = std::int32_t;
     static Sum Load(const std::uint8_t* p) { return static_cast<std::int16_t>(Load16(p)); }
     static void Store(std::uint8_t* p, Sum v) { Store16(p, static_cast<std::uint16_t>(v)); }
 };
 
 struct Pcm24 {
     static constexpr std::uint64_t Width = 3;
-    using Sum = std::int64_t;
-    static Sum Load(const std::uint8_t* p) { return Load24(p); }
-    static void Store(std::uint8_t* p, Sum v) { Store24(p, static_cast<std::int32_t>(v)); }
+    using Sum = double;
+    static double Load(const std::uint8_t* p) { return Load24(p); }
+    static void Store(std::uint8_t* p, double v) { Store24(p, static_cast<std::int32_t>(v)); }
 };
 
 struct Pcm32 {
     static constexpr std::uint64_t Width = 4;
-    using Sum = std::int64_t;
-    static Sum Load(const std::uint8_t* p) { return static_cast<std::int32_t>(Load32(p)); }
-    static void Store(std::uint8_t* p, Sum v) { Store32(p, static_cast<std::uint32_t>(v)); }
+    using Sum = double;
+    static double Load(const std::uint8_t* p) { return static_cast<std::int32_t>(Load32(p)); }
+    static void Store(std::uint8_t* p, double v) {
+        Store32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
+    }
 };
 
 struct Float32 {
     static constexpr std::uint64_t Width = 4;
     using Sum = double;
-    static Sum Load(const std::uint8_t* p) { return std::bit_cast<float>(Load32(p)); }
-    static void Store(std::uint8_t* p, Sum v) {
+    static float Value(const std::uint8_t* p) { return std::bit_cast<float>(Load32(p)); }
+    static double Load(const std::uint8_t* p) { return Value(p); }
+    // Rounds to nearest, the default rounding mode.
+    static void Store(std::uint8_t* p, double v) {
         Store32(p, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
     }
 };
@@ -112,16 +121,19 @@ struct Float32 {
 struct Float64 {
     static constexpr std::uint64_t Width = 8;
     using Sum = double;
-    static Sum Load(const std::uint8_t* p) { return std::bit_cast<double>(Load64(p)); }
-    static void Store(std::uint8_t* p, Sum v) { Store64(p, std::bit_cast<std::uint64_t>(v)); }
+    static double Value(const std::uint8_t* p) { return std::bit_cast<double>(Load64(p)); }
+    static double Load(const std::uint8_t* p) { return Value(p); }
+    static void Store(std::uint8_t* p, double v) { Store64(p, std::bit_cast<std::uint64_t>(v)); }
 };
 
-// x * range truncated toward zero and clamped to -range..range-1; NaN gives 0.
-template <int Range> inline int ScaledFloat(double x) {
-    double scaled = x * Range;
-    scaled = scaled == scaled ? scaled : 0.0;
-    scaled = scaled < -Range ? -Range : scaled;
-    scaled = scaled > Range - 1 ? Range - 1 : scaled;
+// x * range truncated toward zero and clamped to -range..range-1; NaN gives 0. A float x is
+// scaled in float, twice as many lanes: multiplying by a power of two is exact in float as in
+// double (an overflow to infinity clamps as the large double would), so the result is the same.
+template <int Range, typename Real> inline int ScaledFloat(Real x) {
+    Real scaled = x * Range;
+    scaled = scaled == scaled ? scaled : Real(0);
+    scaled = scaled < -Range ? Real(-Range) : scaled;
+    scaled = scaled > Range - 1 ? Real(Range - 1) : scaled;
     return static_cast<int>(scaled);
 }
 
@@ -129,17 +141,17 @@ template <typename Source>
 inline void FloatTo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i)
         Store16(out + 2 * i, static_cast<std::uint16_t>(
-                                 ScaledFloat<32768>(Source::Load(in + Source::Width * i))));
+                                 ScaledFloat<32768>(Source::Value(in + Source::Width * i))));
 }
 
 template <typename Source>
 inline void FloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i)
-        out[i] =
-            static_cast<std::uint8_t>(ScaledFloat<128>(Source::Load(in + Source::Width * i)) + 128);
+        out[i] = static_cast<std::uint8_t>(ScaledFloat<128>(Source::Value(in + Source::Width * i)) +
+                                           128);
 }
 
-// The count is a constant for the usual layouts, so the division becomes a multiplication.
+// The count is a constant for the usual layouts, so the inner loop unrolls into straight code.
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
