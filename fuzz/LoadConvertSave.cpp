@@ -45,14 +45,21 @@ template <typename Step> bool Try(Step&& step) {
     }
 }
 
-// A saved image has exactly the written layout and loads back into the same wave.
+// A saved image has exactly the written layout (an 18-byte fmt chunk, or the 40-byte extensible
+// one with a "fact" chunk after it for float), and loads back into the same wave.
 void CheckSaved(const TRvInternalWAVE& saved, const TMemoryStream& out) {
     const std::vector<std::uint8_t>& image = out.bytes();
     const std::uint64_t n = saved.DataSize();
-    if (image.size() != 46 + n + (n & 1))
-        Finding("image length is not 46 + N + pad");
-    if (GetLE32(&image[4]) != 38 + n + (n & 1) || GetLE32(&image[16]) != 18 ||
-        GetLE32(&image[42]) != n)
+    const std::uint32_t fmtSize = image.size() >= 20 ? GetLE32(&image[16]) : 0;
+    if (fmtSize != 18 && fmtSize != 40)
+        Finding("the fmt chunk is neither 18 nor 40 bytes");
+    std::uint64_t data = 20 + fmtSize;
+    if (fmtSize == 40 && image.size() >= data + 12 && std::memcmp(&image[data], "fact", 4) == 0)
+        data += 12;
+    if (image.size() != data + 8 + n + (n & 1))
+        Finding("image length is not its headers + N + pad");
+    if (GetLE32(&image[4]) != image.size() - 8 || GetLE32(&image[data + 4]) != n ||
+        std::memcmp(&image[data], "data", 4) != 0)
         Finding("chunk sizes of the saved image are wrong");
 
     TRvWave reloaded;

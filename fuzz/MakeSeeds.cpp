@@ -2,6 +2,7 @@
 // loader accepts, saved by the wave unit itself, and the malformed kinds it refuses, made by
 // editing those images.
 #include "RvWAVE.h"
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -71,6 +72,23 @@ Bytes WithFormat(Parts p, std::uint16_t tag, std::uint16_t channels, std::uint16
     PutLE16(p.Fmt, 2, channels);
     PutLE16(p.Fmt, 14, bits);
     return RiffOf("WAVE", {Chunk("fmt ", p.Fmt), Chunk("data", p.Data)});
+}
+
+// A 40-byte WAVE_FORMAT_EXTENSIBLE chunk whose sub-format is the given tag.
+Bytes ExtensibleFmt(Bytes fmt, std::uint16_t subTag, std::uint16_t channels, std::uint16_t bits) {
+    fmt.resize(40);
+    PutLE16(fmt, 0, 0xFFFE);
+    PutLE16(fmt, 2, channels);
+    PutLE16(fmt, 12, static_cast<std::uint16_t>(channels * bits / 8));
+    PutLE16(fmt, 14, bits);
+    PutLE16(fmt, 16, 22);
+    PutLE16(fmt, 18, bits);
+    PutLE32(fmt, 20, 0x3F);
+    const std::uint8_t guid[16] = {0,    0,    0,    0,    0x00, 0x00, 0x10, 0x00,
+                                   0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+    std::copy(guid, guid + 16, fmt.begin() + 24);
+    PutLE16(fmt, 24, subTag);
+    return fmt;
 }
 
 class SeedWriter {
@@ -144,6 +162,10 @@ void WriteVariants(SeedWriter& write) {
     write("pcm4", WithFormat(p, 1, 1, 4));
     write("four-channels", WithFormat(p, 1, 4, 16));
     write("zero-channels-8bit", WithFormat(p, 1, 0, 8));
+    write("extensible-pcm24-6ch",
+          RiffOf("WAVE", {Chunk("fmt ", ExtensibleFmt(p.Fmt, 1, 6, 24)), Chunk("data", p.Data)}));
+    write("extensible-float64",
+          RiffOf("WAVE", {Chunk("fmt ", ExtensibleFmt(p.Fmt, 3, 2, 64)), Chunk("data", p.Data)}));
 }
 
 } // namespace
