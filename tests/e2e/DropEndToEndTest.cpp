@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <poll.h>
@@ -34,19 +35,18 @@ const auto Patience = 120s;
 class Companion {
 public:
     explicit Companion(std::vector<std::string> argv) {
+        std::vector<char*> args;
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        // Close-on-exec, so that no other companion inherits this one's pipes.
         int in[2], out[2];
-        if (pipe(in) != 0 || pipe(out) != 0)
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
         Pid = fork();
         if (Pid == 0) {
             dup2(in[0], STDIN_FILENO);
             dup2(out[1], STDOUT_FILENO);
-            close(in[1]);
-            close(out[0]);
-            std::vector<char*> args;
-            for (std::string& arg : argv)
-                args.push_back(arg.data());
-            args.push_back(nullptr);
             execvp(args[0], args.data());
             _exit(127);
         }
