@@ -62,14 +62,16 @@ void TRvInternalWAVE::LoadImage(HeapBlock image) {
     WaveData = std::move(image);
 }
 
+// The image is its head (every byte before the samples), the samples where they lie and the pad
+// byte, handed to the stream in one gathered write: the samples are not copied into an image
+// block first.
 void TRvInternalWAVE::SaveToFile(TStream& stream) const {
     const std::uint64_t n = DataSize();
     const std::uint64_t riffHeader = RiffHeaderBytes(WaveFormat, Extension);
     if (!FitsInRiff(n, riffHeader))
         SaveFailed("TRvInternalWave.SaveToFile:Wave too large for a RIFF file.");
-    // Headers, samples and pad byte cover the image, and it reaches no one unless complete.
-    HeapBlock image(kRiffHeaderSize + riffHeader + n + (n & 1), HeapBlock::Fill::Overwritten);
-    TRiffMemoryFile riff(image.data(), image.size());
+    HeapBlock head(kRiffHeaderSize + riffHeader, HeapBlock::Fill::Overwritten);
+    TRiffMemoryFile riff(head.data(), head.size());
     riff.Seek(0);
 
     TRiffChunk form, fmt, data;
@@ -87,13 +89,11 @@ void TRvInternalWAVE::SaveToFile(TStream& stream) const {
         WriteFactChunk(riff);
     if (!riff.CreateChunk(FourCC("data"), static_cast<std::uint32_t>(n), data))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [data].");
-    if (!riff.Write(WaveData.data(), n))
-        SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [data].");
-    if (!riff.Ascend(data))
-        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [data->RIFF].");
-    if (!riff.Ascend(form))
-        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [RIFF->(out)].");
-    stream.WriteBuffer(image.data(), image.size());
+    // The RIFF chunk counts the samples and their pad byte, which follow the head.
+    PutLE32(head.data() + 4, static_cast<std::uint32_t>(riffHeader + n + (n & 1)));
+    static constexpr std::uint8_t kPad[1] = {0};
+    const ByteSpan pieces[] = {{head.data(), head.size()}, {WaveData.data(), n}, {kPad, n & 1}};
+    stream.WriteBuffers(pieces);
 }
 
 // The frames per channel, which readers of float files expect beside the samples.

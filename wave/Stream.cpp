@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -18,16 +21,16 @@ std::string Format(const char* pattern, const std::string& fileName) {
     return text;
 }
 
-// The largest count handed to one read() or write(): Linux moves at most about 2 GiB a call.
+// The largest count handed to one read(): Linux moves at most about 2 GiB a call.
 constexpr std::uint64_t kMaxChunk = 1u << 30;
 
-// Repeats read() or write() until count bytes have moved, the file ends or an error stops it;
-// returns how many moved.
-template <typename Byte, typename Call>
-std::uint64_t TransferFully(int fd, Byte* buffer, std::uint64_t count, Call call) {
+// Repeats read() until count bytes have arrived, the file ends or an error stops it; returns
+// how many arrived.
+std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::uint64_t done = 0;
     while (done < count) {
-        const ssize_t n = call(fd, buffer + done, std::min(count - done, kMaxChunk));
+        const ssize_t n = ::read(fd, bytes + done, std::min(count - done, kMaxChunk));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -37,12 +40,36 @@ std::uint64_t TransferFully(int fd, Byte* buffer, std::uint64_t count, Call call
     return done;
 }
 
-std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
-    return TransferFully(fd, static_cast<std::uint8_t*>(buffer), count, ::read);
+// Moves the front of the pieces past n written bytes.
+void SkipWritten(std::vector<iovec>& left, std::size_t& first, std::uint64_t n) {
+    while (first < left.size() && n >= left[first].iov_len)
+        n -= left[first++].iov_len;
+    if (n != 0) {
+        left[first].iov_base = static_cast<std::uint8_t*>(left[first].iov_base) + n;
+        left[first].iov_len -= n;
+    }
 }
 
-std::uint64_t WriteFully(int fd, const void* buffer, std::uint64_t count) {
-    return TransferFully(fd, static_cast<const std::uint8_t*>(buffer), count, ::write);
+// Repeats writev() until every piece is written or an error stops it; returns how many bytes
+// were written. The kernel takes at most about 2 GiB a call and says how much it took.
+std::uint64_t WriteFully(int fd, std::span<const ByteSpan> pieces) {
+    std::vector<iovec> left;
+    for (const ByteSpan piece : pieces)
+        if (!piece.empty())
+            left.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+    std::uint64_t done = 0;
+    std::size_t first = 0;
+    while (first < left.size()) {
+        const auto count = static_cast<int>(std::min<std::size_t>(left.size() - first, IOV_MAX));
+        const ssize_t n = ::writev(fd, left.data() + first, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::uint64_t>(n);
+        SkipWritten(left, first, static_cast<std::uint64_t>(n));
+    }
+    return done;
 }
 
 bool IsRegularFile(int fd) {
@@ -114,8 +141,22 @@ void TStream::ReadBuffer(void* buffer, std::uint64_t count) {
         throw EReadError();
 }
 
-void TStream::WriteBuffer(const void* buffer, std::uint64_t count) {
-    if (count != 0 && Write(buffer, count) != count)
+std::uint64_t TStream::WriteGathered(std::span<const ByteSpan> pieces) {
+    std::uint64_t done = 0;
+    for (const ByteSpan piece : pieces) {
+        const std::uint64_t n = piece.empty() ? 0 : Write(piece.data(), piece.size());
+        done += n;
+        if (n != piece.size())
+            break;
+    }
+    return done;
+}
+
+void TStream::WriteBuffers(std::span<const ByteSpan> pieces) {
+    std::uint64_t count = 0;
+    for (const ByteSpan piece : pieces)
+        count += piece.size();
+    if (count != 0 && WriteGathered(pieces) != count)
         throw EWriteError();
 }
 
@@ -208,7 +249,12 @@ std::uint64_t TFileReplaceStream::Read(void*, std::uint64_t) {
 }
 
 std::uint64_t TFileReplaceStream::Write(const void* buffer, std::uint64_t count) {
-    std::uint64_t n = WriteFully(Temp.get(), buffer, count);
+    const ByteSpan piece(static_cast<const std::uint8_t*>(buffer), count);
+    return WriteGathered({&piece, 1});
+}
+
+std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces) {
+    const std::uint64_t n = WriteFully(Temp.get(), pieces);
     Written += n;
     return n;
 }

@@ -5,6 +5,7 @@
 #include "Exception.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,9 @@ public:
     EWriteError();
 };
 
+// A run of bytes handed to a write.
+using ByteSpan = std::span<const std::uint8_t>;
+
 class TStream {
 public:
     virtual ~TStream() = default;
@@ -46,10 +50,13 @@ public:
     virtual std::uint64_t Read(void* buffer, std::uint64_t count) = 0;
     virtual std::uint64_t Write(const void* buffer, std::uint64_t count) = 0;
     virtual std::uint64_t Size() const = 0;
+    // Writes the pieces one after the other and returns how many bytes were written; a file
+    // takes them in one call, so an image need not be copied together first.
+    virtual std::uint64_t WriteGathered(std::span<const ByteSpan> pieces);
 
-    // As Read and Write, but anything short of count raises EReadError or EWriteError.
+    // As Read and WriteGathered, but anything short raises EReadError or EWriteError.
     void ReadBuffer(void* buffer, std::uint64_t count);
-    void WriteBuffer(const void* buffer, std::uint64_t count);
+    void WriteBuffers(std::span<const ByteSpan> pieces);
 };
 
 class TMemoryStream : public TStream {
@@ -112,6 +119,7 @@ public:
     std::uint64_t Read(void* buffer, std::uint64_t count) override;
     std::uint64_t Write(const void* buffer, std::uint64_t count) override;
     std::uint64_t Size() const override { return Written; }
+    std::uint64_t WriteGathered(std::span<const ByteSpan> pieces) override;
 
     // Puts the written bytes in place of the destination; raises EWriteError or EFCreateError.
     void Commit();

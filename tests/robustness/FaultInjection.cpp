@@ -1,6 +1,6 @@
-// Interposed over the C library with LD_PRELOAD, it makes the N-th call of write, fsync or
-// rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N, the
-// N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, and
+// Interposed over the C library with LD_PRELOAD, it makes the N-th call of write (or writev),
+// fsync or rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N,
+// the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, and
 // notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
 // standard input, output and error are passed through uncounted: the result rows must reach
 // the test.
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +21,7 @@ template <typename Function> Function Next(const char* name) {
 }
 
 using WriteFn = ssize_t (*)(int, const void*, size_t);
+using WritevFn = ssize_t (*)(int, const iovec*, int);
 using SyncFn = int (*)(int);
 using RenameFn = int (*)(const char*, const char*);
 using RenameAtFn = int (*)(int, const char*, int, const char*);
@@ -62,6 +64,15 @@ ssize_t write(int fd, const void* buffer, size_t count) {
     }
     static const WriteFn real = Next<WriteFn>("write");
     return real(fd, buffer, count);
+}
+
+ssize_t writev(int fd, const iovec* pieces, int count) {
+    if (fd > STDERR_FILENO && FailThisCall("TESSALY_FAIL_WRITE", writes, "write")) {
+        errno = ENOSPC;
+        return -1;
+    }
+    static const WritevFn real = Next<WritevFn>("writev");
+    return real(fd, pieces, count);
 }
 
 int fsync(int fd) {
