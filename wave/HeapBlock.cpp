@@ -1,6 +1,7 @@
 #include "HeapBlock.h"
 
 #include "Exception.h"
+#include "MappedFileGuard.h"
 
 #include <cstdlib>
 #include <limits>
@@ -60,10 +61,38 @@ HeapBlock::~HeapBlock() {
     reset();
 }
 
+HeapBlock HeapBlock::MapFile(int fd, std::uint64_t size) {
+    // A smaller file costs less to read into a heap block, whose pages the heap hands out
+    // again, than to map and unmap.
+    HeapBlock block;
+    if (size < kMapThreshold || size > std::numeric_limits<std::size_t>::max() / 2)
+        return block;
+    // Populated at once: one pass over the page cache costs less than a fault every 64 KiB.
+    void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (p == MAP_FAILED)
+        return block;
+    auto* bytes = static_cast<std::uint8_t*>(p);
+    const int ticket =
+        MappedFileGuard::Watch(bytes, static_cast<std::uint64_t>(PageUp(bytes + size) - bytes));
+    if (ticket < 0) {
+        munmap(p, size);
+        return block;
+    }
+    block.Base = block.Bytes = bytes;
+    block.Capacity = block.Size = size;
+    block.Mapped = true;
+    block.Watched = ticket;
+    return block;
+}
+
+bool HeapBlock::Intact() const {
+    return Watched < 0 || !MappedFileGuard::WasCut(Watched);
+}
+
 HeapBlock::HeapBlock(HeapBlock&& other) noexcept
     : Base(std::exchange(other.Base, nullptr)), Capacity(std::exchange(other.Capacity, 0)),
       Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),
-      Mapped(std::exchange(other.Mapped, false)) {}
+      Mapped(std::exchange(other.Mapped, false)), Watched(std::exchange(other.Watched, -1)) {}
 
 HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
     if (this != &other) {
@@ -73,6 +102,7 @@ HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
         Bytes = std::exchange(other.Bytes, nullptr);
         Size = std::exchange(other.Size, 0);
         Mapped = std::exchange(other.Mapped, false);
+        Watched = std::exchange(other.Watched, -1);
     }
     return *this;
 }
@@ -92,6 +122,8 @@ void HeapBlock::ReleasePagesOutside() {
     std::uint8_t* first = PageDown(Bytes);
     std::uint8_t* last = PageUp(Bytes + Size);
     std::uint8_t* end = PageUp(Base + Capacity);
+    if (Watched >= 0)
+        MappedFileGuard::Rewatch(Watched, first, static_cast<std::uint64_t>(last - first));
     if (first > Base)
         munmap(Base, static_cast<std::size_t>(first - Base));
     if (end > last)
@@ -101,6 +133,8 @@ void HeapBlock::ReleasePagesOutside() {
 }
 
 void HeapBlock::reset() {
+    if (Watched >= 0)
+        MappedFileGuard::Forget(std::exchange(Watched, -1));
     if (Base) {
         if (Mapped)
             munmap(Base, Capacity);

@@ -1,4 +1,5 @@
-// An owned, zero-filled block of bytes: sample buffers, file images and scratch blocks.
+// An owned, zero-filled block of bytes: sample buffers, file images and scratch blocks; or a
+// file mapped in place of such a block.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,11 @@ public:
     // raises EOutOfMemory when the memory cannot be had.
     explicit HeapBlock(std::uint64_t size, Fill fill = Fill::Zeroed);
     ~HeapBlock();
+    // The first size bytes of an open file, mapped read-only and private: the file's pages in
+    // the page cache serve as the block, nothing is copied or zeroed. No block when the file
+    // is smaller than 32 MiB or cannot be mapped. A page the file no longer covers when it is
+    // touched (the file was shortened meanwhile) reads as zero, and Intact() turns false.
+    static HeapBlock MapFile(int fd, std::uint64_t size);
 
     HeapBlock(HeapBlock&& other) noexcept;
     HeapBlock& operator=(HeapBlock&& other) noexcept;
@@ -25,6 +31,8 @@ public:
     const std::uint8_t* data() const { return Bytes; }
     std::uint64_t size() const { return Size; }
     explicit operator bool() const { return Bytes != nullptr; }
+    // False once a mapped file was found shorter than the block: its bytes are not the file's.
+    bool Intact() const;
 
     // Keeps only the length bytes from offset on, where they are: nothing is copied. Whole
     // pages of a large block that lie outside them go back to the system at once. Raises
@@ -41,4 +49,5 @@ private:
     std::uint8_t* Bytes = nullptr;
     std::uint64_t Size = 0;
     bool Mapped = false;
+    int Watched = -1; // the ticket of a mapped file's range, or -1
 };

@@ -6,6 +6,7 @@
 #include "NotifyWindow.h"
 #include "RiffFile.h"
 #include "SampleConversion.h"
+#include "Stream.h"
 
 namespace {
 
@@ -105,6 +106,13 @@ HeapBlock TRvInternalWAVE::ConversionBlock(std::uint64_t size, const TWaveFormat
     return HeapBlock(size, HeapBlock::Fill::Overwritten);
 }
 
+void TRvInternalWAVE::TakeConverted(HeapBlock converted) {
+    // A mapped file cut short while the kernel read it gave zeros, not its samples.
+    if (!WaveData.Intact())
+        throw EReadError();
+    WaveData = std::move(converted);
+}
+
 std::uint64_t TRvInternalWAVE::Frames() const {
     return DataSize() / (WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8u));
 }
@@ -127,7 +135,7 @@ void TRvInternalWAVE::ChangeBits(std::int32_t bits) {
     HeapBlock converted = ConversionBlock(samples * (bits / 8), format,
                                           "TRvInternalWAVE.ChangeBits: Invalid Parameters");
     (bits == 16 ? kind->To16 : kind->To8)(WaveData.data(), converted.data(), samples);
-    WaveData = std::move(converted);
+    TakeConverted(std::move(converted));
     WaveFormat = format;
     Extension.ValidBitsPerSample = format.wBitsPerSample;
 }
@@ -153,7 +161,7 @@ void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
         kind->MonoToStereo(WaveData.data(), converted.data(), frames);
     else
         kind->ToMono(WaveData.data(), converted.data(), frames, WaveFormat.nChannels);
-    WaveData = std::move(converted);
+    TakeConverted(std::move(converted));
     WaveFormat = format;
     Extension.ChannelMask = channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
 }

@@ -69,6 +69,9 @@ private:
     // tooLargeMessage when a wave of that size could not be saved.
     HeapBlock ConversionBlock(std::uint64_t size, const TWaveFormatEx& format,
                               const char* tooLargeMessage) const;
+    // Makes a conversion's output the sample buffer; raises EReadError when the samples it
+    // was made from were a mapped file that has since been cut short.
+    void TakeConverted(HeapBlock converted);
     // Whole frames in the sample buffer; the shape must have a frame size.
     std::uint64_t Frames() const;
     void WriteFactChunk(TRiffMemoryFile& riff) const;

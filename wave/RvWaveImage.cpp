@@ -25,13 +25,12 @@ constexpr std::uint64_t kRiffHeaderSize = 8; // "RIFF" and its size, before what
 
 void TRvInternalWAVE::LoadFromFile(TStream& stream) {
     FreeWAVE();
-    HeapBlock image(stream.Size(), HeapBlock::Fill::Overwritten);
-    stream.ReadBuffer(image.data(), image.size());
-    LoadImage(std::move(image));
+    LoadImage(stream.ReadAll());
 }
 
-// The samples stay where the read put them: the image block, narrowed to the "data" chunk,
-// becomes the sample buffer, so a load copies nothing and faults in no second block.
+// The samples stay where the read or the mapping put them: the image block, narrowed to the
+// "data" chunk, becomes the sample buffer, so a load copies nothing and faults in no second
+// block.
 void TRvInternalWAVE::LoadImage(HeapBlock image) {
     TRiffMemoryFile riff(image.data(), image.size());
     riff.Seek(0);
@@ -58,6 +57,10 @@ void TRvInternalWAVE::LoadImage(HeapBlock image) {
         Refuse("TRvInternalWave.LoadfromFile:Unable to locate data chunk.");
     if (data.Size > riff.BytesLeft())
         Refuse("TRvInternalWave.LoadfromFile:Error reading data chunk.");
+    // A mapped file cut short while it was parsed gave zeros, not its bytes, as a short read
+    // would have.
+    if (!image.Intact())
+        throw EReadError();
     image.Narrow(data.DataOffset, data.Size);
     WaveData = std::move(image);
 }
@@ -94,6 +97,9 @@ void TRvInternalWAVE::SaveToFile(TStream& stream) const {
     static constexpr std::uint8_t kPad[1] = {0};
     const ByteSpan pieces[] = {{head.data(), head.size()}, {WaveData.data(), n}, {kPad, n & 1}};
     stream.WriteBuffers(pieces);
+    // Samples of a mapped file that was cut short went out as zeros.
+    if (!WaveData.Intact())
+        throw EWriteError();
 }
 
 // The frames per channel, which readers of float files expect beside the samples.

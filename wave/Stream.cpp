@@ -136,6 +136,12 @@ EReadError::EReadError() : EStreamError("ストリームからの読み込みエ
 
 EWriteError::EWriteError() : EStreamError("ストリームへの書き込みエラー") {}
 
+HeapBlock TStream::ReadAll() {
+    HeapBlock block(Size(), HeapBlock::Fill::Overwritten);
+    ReadBuffer(block.data(), block.size());
+    return block;
+}
+
 void TStream::ReadBuffer(void* buffer, std::uint64_t count) {
     if (count != 0 && Read(buffer, count) != count)
         throw EReadError();
@@ -199,8 +205,17 @@ TFileStream::TFileStream(const std::string& fileName) : Handle(OpenLockedRegular
         throw EFOpenError(fileName);
 }
 
+TFileStream::~TFileStream() {
+    ::flock(Handle.get(), LOCK_UN);
+}
+
 std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
     return ReadFully(Handle.get(), buffer, count);
+}
+
+HeapBlock TFileStream::ReadAll() {
+    HeapBlock mapped = HeapBlock::MapFile(Handle.get(), Size());
+    return mapped ? std::move(mapped) : TStream::ReadAll();
 }
 
 std::uint64_t TFileStream::Write(const void*, std::uint64_t) {

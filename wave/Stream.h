@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Exception.h"
+#include "HeapBlock.h"
 
 #include <cstdint>
 #include <span>
@@ -53,6 +54,9 @@ public:
     // Writes the pieces one after the other and returns how many bytes were written; a file
     // takes them in one call, so an image need not be copied together first.
     virtual std::uint64_t WriteGathered(std::span<const ByteSpan> pieces);
+    // Every byte of the stream in one block: read into a new block, or where a file can be
+    // mapped, its mapping. Raises EReadError when fewer bytes arrive than Size() promised.
+    virtual HeapBlock ReadAll();
 
     // As Read and WriteGathered, but anything short raises EReadError or EWriteError.
     void ReadBuffer(void* buffer, std::uint64_t count);
@@ -99,10 +103,13 @@ private:
 class TFileStream : public TStream {
 public:
     explicit TFileStream(const std::string& fileName); // raises EFOpenError
+    // Unlocks the file: a mapping made by ReadAll() keeps it open after the stream is gone.
+    ~TFileStream() override;
 
     std::uint64_t Read(void* buffer, std::uint64_t count) override;
     std::uint64_t Write(const void* buffer, std::uint64_t count) override;
     std::uint64_t Size() const override;
+    HeapBlock ReadAll() override;
 
 private:
     FileHandle Handle;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -141,6 +144,30 @@ TEST_F(FileStreams, FailedImageBuildLeavesDestinationAndNoTemporaryFile) {
     EXPECT_THROW(Rv.SaveToFile(path), ERvWaveInOutError);
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"keep.wav"});
+}
+
+// Files of 32 MiB and more are mapped, not read. One that another program cuts short after
+// the load fails the next step that touches the lost samples, with no SIGBUS, and saves nothing;
+// the next file converts.
+TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileConverts) {
+    const std::string source = Dir / "long.wav", saved = Dir / "out.wav";
+    const Bytes image = WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11));
+    const std::function<void()> steps[] = {[&] { Rv.SetBits(8); }, [&] { Rv.SetChannels(1); },
+                                           [&] { Rv.SaveToFile(saved); }};
+    for (const auto& step : steps) {
+        WriteFileBytes(source, image);
+        Rv.LoadFromFile(source);
+        ASSERT_EQ(truncate(source.c_str(), 4096), 0);
+        EXPECT_THROW(step(), EStreamError);
+        EXPECT_FALSE(FileExists(saved));
+    }
+    WriteFileBytes(source, image);
+    Rv.LoadFromFile(source);
+    Rv.SetBits(8);
+    Rv.SaveToFile(saved);
+    const Bytes out = ReadFileBytes(saved);
+    ASSERT_EQ(out.size(), 46u + (20u << 20));
+    EXPECT_EQ(std::count(out.begin() + 46, out.end(), 0x1111 / 256 + 128), 20 << 20);
 }
 
 } // namespace
