@@ -33,6 +33,8 @@ public:
     explicit operator bool() const { return Bytes != nullptr; }
     // False once a mapped file was found shorter than the block: its bytes are not the file's.
     bool Intact() const;
+    // A mapped file is read-only.
+    bool Writable() const { return Watched < 0; }
 
     // Keeps only the length bytes from offset on, where they are: nothing is copied. Whole
     // pages of a large block that lie outside them go back to the system at once. Raises

@@ -8,6 +8,8 @@
 #include "SampleConversion.h"
 #include "Stream.h"
 
+#include <algorithm>
+
 namespace {
 
 using SampleKernel = void (*)(const std::uint8_t*, std::uint8_t*, std::uint64_t);
@@ -98,15 +100,41 @@ void TRvInternalWAVE::FreeWAVE() {
     WaveData.reset();
 }
 
-HeapBlock TRvInternalWAVE::ConversionBlock(std::uint64_t size, const TWaveFormatEx& format,
-                                           const char* tooLargeMessage) const {
-    if (!FitsInRiff(size, RiffHeaderBytes(format, Extension)))
-        throw ERvWaveInvalidWavePara(tooLargeMessage);
-    // Every conversion kernel writes each byte of its output, so it needs no zero fill.
-    return HeapBlock(size, HeapBlock::Fill::Overwritten);
+namespace {
+
+// A kernel that makes fewer bytes than it reads can write over its input: the output of item i
+// lies at or before the start of its input, so nothing is overwritten before it is read. The
+// first call covers a few items; each later one covers no more items than went before, so its
+// output ends at or before the start of its input, the two do not overlap, and the kernel runs
+// at its full vector width.
+void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, std::uint64_t items,
+                    std::uint32_t inSize, std::uint32_t outSize) {
+    constexpr std::uint64_t kFirstItems = 4096;
+    for (std::uint64_t done = 0; done < items;) {
+        const std::uint64_t count = std::min(items - done, std::max(done, kFirstItems));
+        kernel(bytes + done * inSize, bytes + done * outSize, count);
+        done += count;
+    }
 }
 
-void TRvInternalWAVE::TakeConverted(HeapBlock converted) {
+} // namespace
+
+void TRvInternalWAVE::Convert(const Kernel& kernel, std::uint64_t items, std::uint32_t inSize,
+                              std::uint32_t outSize, const TWaveFormatEx& format,
+                              const char* tooLargeMessage) {
+    const std::uint64_t size = items * outSize;
+    if (!FitsInRiff(size, RiffHeaderBytes(format, Extension)))
+        throw ERvWaveInvalidWavePara(tooLargeMessage);
+    // A shrinking conversion of samples in a block of our own needs no second block: no fresh
+    // pages to fault in, and the freed tail goes back at once.
+    if (outSize < inSize && WaveData.Writable()) {
+        ConvertInPlace(kernel, WaveData.data(), items, inSize, outSize);
+        WaveData.Narrow(0, size);
+        return;
+    }
+    // Every kernel writes each byte of its output, so the block needs no zero fill.
+    HeapBlock converted(size, HeapBlock::Fill::Overwritten);
+    kernel(WaveData.data(), converted.data(), items);
     // A mapped file cut short while the kernel read it gave zeros, not its samples.
     if (!WaveData.Intact())
         throw EReadError();
@@ -132,10 +160,8 @@ void TRvInternalWAVE::ChangeBits(std::int32_t bits) {
     format.wBitsPerSample = static_cast<std::uint16_t>(bits);
     RecomputeDerivedFields(format);
     const std::uint64_t samples = Frames() * WaveFormat.nChannels;
-    HeapBlock converted = ConversionBlock(samples * (bits / 8), format,
-                                          "TRvInternalWAVE.ChangeBits: Invalid Parameters");
-    (bits == 16 ? kind->To16 : kind->To8)(WaveData.data(), converted.data(), samples);
-    TakeConverted(std::move(converted));
+    Convert(bits == 16 ? kind->To16 : kind->To8, samples, WaveFormat.wBitsPerSample / 8u, bits / 8u,
+            format, "TRvInternalWAVE.ChangeBits: Invalid Parameters");
     WaveFormat = format;
     Extension.ValidBitsPerSample = format.wBitsPerSample;
 }
@@ -155,13 +181,17 @@ void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
     format.nChannels = static_cast<std::uint16_t>(channels);
     RecomputeDerivedFields(format);
     const std::uint64_t frames = Frames();
-    HeapBlock converted = ConversionBlock(frames * format.nBlockAlign, format,
-                                          "TRvInternalWAVE.ChangeChannels: Invalid Parameters");
+    const std::uint32_t channelsIn = WaveFormat.nChannels;
+    const std::uint32_t frameSize = channelsIn * (WaveFormat.wBitsPerSample / 8u);
+    const char* tooLarge = "TRvInternalWAVE.ChangeChannels: Invalid Parameters";
     if (channels == 2)
-        kind->MonoToStereo(WaveData.data(), converted.data(), frames);
+        Convert(kind->MonoToStereo, frames, frameSize, format.nBlockAlign, format, tooLarge);
     else
-        kind->ToMono(WaveData.data(), converted.data(), frames, WaveFormat.nChannels);
-    TakeConverted(std::move(converted));
+        Convert(
+            [kind, channelsIn](const std::uint8_t* in, std::uint8_t* out, std::uint64_t count) {
+                kind->ToMono(in, out, count, channelsIn);
+            },
+            frames, frameSize, format.nBlockAlign, format, tooLarge);
     WaveFormat = format;
     Extension.ChannelMask = channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
 }

@@ -24,6 +24,10 @@ using TNotifyEvent = std::function<void(TPersistent* Sender)>;
 
 class TRvInternalWAVE : public TPersistent {
 public:
+    // A sample conversion over items (samples or frames), from in to out.
+    using Kernel =
+        std::function<void(const std::uint8_t* in, std::uint8_t* out, std::uint64_t items)>;
+
     // A PCM, mono, 44100 Hz, 16-bit wave holding one zero sample.
     TRvInternalWAVE();
     ~TRvInternalWAVE() override;
@@ -65,13 +69,12 @@ public:
     TNotifyEvent OnNotify;
 
 private:
-    // The output block of a conversion to format; raises ERvWaveInvalidWavePara with
-    // tooLargeMessage when a wave of that size could not be saved.
-    HeapBlock ConversionBlock(std::uint64_t size, const TWaveFormatEx& format,
-                              const char* tooLargeMessage) const;
-    // Makes a conversion's output the sample buffer; raises EReadError when the samples it
-    // was made from were a mapped file that has since been cut short.
-    void TakeConverted(HeapBlock converted);
+    // Runs the kernel over items of inSize bytes, each becoming outSize bytes of a wave of
+    // format, and makes its output the sample buffer. Raises ERvWaveInvalidWavePara with
+    // tooLargeMessage when the result could not be saved, and EReadError when the samples were
+    // a mapped file that has since been cut short.
+    void Convert(const Kernel& kernel, std::uint64_t items, std::uint32_t inSize,
+                 std::uint32_t outSize, const TWaveFormatEx& format, const char* tooLargeMessage);
     // Whole frames in the sample buffer; the shape must have a frame size.
     std::uint64_t Frames() const;
     void WriteFactChunk(TRiffMemoryFile& riff) const;

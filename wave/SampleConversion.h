@@ -1,5 +1,7 @@
 // The sample kernels behind the width and channel conversions. Each reads its input once,
-// in buffer order, and writes exactly its output size; 16-bit samples are little-endian.
+// in buffer order, and writes exactly its output size; 16-bit samples are little-endian. A
+// kernel that makes fewer bytes than it reads is also run with its output over its input (out
+// at or before in), so none takes its pointers as __restrict.
 #pragma once
 
 #include <cstdint>

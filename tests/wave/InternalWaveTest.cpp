@@ -244,6 +244,36 @@ TEST(ChangeChannels, StereoToMonoHalvesTheSumTowardZero) {
     EXPECT_EQ(wave.WaveFormat.nBlockAlign, 2);
 }
 
+// A shrinking conversion writes over its own input, in runs that grow; every sample of a long
+// wave, through the first runs and into a last partial one, still gets the formula's value.
+TEST(ChangeChannels, ShrinkingConversionsOfALongWaveGiveEverySampleItsValue) {
+    constexpr std::size_t kFrames = 100003;
+    Bytes noise(4 * kFrames);
+    std::uint32_t state = 1;
+    for (auto& byte : noise)
+        byte = static_cast<std::uint8_t>((state = state * 1103515245u + 12345u) >> 23);
+    const auto sample16 = [](const Bytes& bytes, std::size_t i) {
+        return static_cast<std::int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    };
+    Bytes mono16, mono8, mono8FromStereo8;
+    for (std::size_t f = 0; f < kFrames; ++f) {
+        const int mean = (sample16(noise, 2 * f) + sample16(noise, 2 * f + 1)) / 2;
+        AppendLE16(mono16, static_cast<std::uint16_t>(mean));
+        mono8.push_back(static_cast<std::uint8_t>(mean / 256 + 128));
+        mono8FromStereo8.push_back(
+            static_cast<std::uint8_t>((noise[2 * f] + noise[2 * f + 1]) / 2));
+    }
+    TRvInternalWAVE wave;
+    Shape(wave, 16, 2, noise);
+    wave.ChangeChannels(1);
+    EXPECT_EQ(SamplesOf(wave), mono16);
+    wave.ChangeBits(8);
+    EXPECT_EQ(SamplesOf(wave), mono8);
+    Shape(wave, 8, 2, Bytes(noise.begin(), noise.begin() + 2 * kFrames));
+    wave.ChangeChannels(1);
+    EXPECT_EQ(SamplesOf(wave), mono8FromStereo8);
+}
+
 TEST(ChangeChannels, TenBytesOfSixteenBitStereoAreTwoFrames) {
     TRvInternalWAVE wave;
     Shape(wave, 16, 2, {1, 0, 3, 0, 5, 0, 7, 0, 9, 0});
