@@ -3,6 +3,7 @@
 #include "Exception.h"
 #include "MappedFileGuard.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
@@ -67,8 +68,9 @@ HeapBlock HeapBlock::MapFile(int fd, std::uint64_t size) {
     HeapBlock block;
     if (size < kMapThreshold || size > std::numeric_limits<std::size_t>::max() / 2)
         return block;
-    // Populated at once: one pass over the page cache costs less than a fault every 64 KiB.
-    void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Not populated up front: pages come in as the samples are read and go again behind a
+    // conversion (ReleaseReadPages), so the whole file is never resident at once.
+    void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (p == MAP_FAILED)
         return block;
     auto* bytes = static_cast<std::uint8_t*>(p);
@@ -87,6 +89,12 @@ HeapBlock HeapBlock::MapFile(int fd, std::uint64_t size) {
 
 bool HeapBlock::Intact() const {
     return Watched < 0 || !MappedFileGuard::WasCut(Watched);
+}
+
+void HeapBlock::ReleaseReadPages(std::uint64_t length) {
+    std::uint8_t* end = PageDown(Bytes + std::min(length, Size));
+    if (Watched >= 0 && end > Base)
+        madvise(Base, static_cast<std::size_t>(end - Base), MADV_DONTNEED);
 }
 
 HeapBlock::HeapBlock(HeapBlock&& other) noexcept

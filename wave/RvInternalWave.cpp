@@ -117,6 +117,19 @@ void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, 
     }
 }
 
+// Converts in runs of about 16 MiB of input. A mapped file's pages are given back once read
+// (the page cache keeps them), so the file and the new block are never resident whole at once.
+void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
+                   std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize) {
+    const std::uint64_t runItems = (std::uint64_t{16} << 20) / inSize;
+    for (std::uint64_t done = 0; done < items;) {
+        const std::uint64_t count = std::min(items - done, runItems);
+        kernel(input.data() + done * inSize, out + done * outSize, count);
+        done += count;
+        input.ReleaseReadPages(done * inSize);
+    }
+}
+
 } // namespace
 
 void TRvInternalWAVE::Convert(const Kernel& kernel, std::uint64_t items, std::uint32_t inSize,
@@ -134,7 +147,7 @@ void TRvInternalWAVE::Convert(const Kernel& kernel, std::uint64_t items, std::ui
     }
     // Every kernel writes each byte of its output, so the block needs no zero fill.
     HeapBlock converted(size, HeapBlock::Fill::Overwritten);
-    kernel(WaveData.data(), converted.data(), items);
+    ConvertInRuns(kernel, WaveData, converted.data(), items, inSize, outSize);
     // A mapped file cut short while the kernel read it gave zeros, not its samples.
     if (!WaveData.Intact())
         throw EReadError();
