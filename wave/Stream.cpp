@@ -137,7 +137,11 @@ EReadError::EReadError() : EStreamError("ストリームからの読み込みエ
 EWriteError::EWriteError() : EStreamError("ストリームへの書き込みエラー") {}
 
 HeapBlock TStream::ReadAll() {
-    HeapBlock block(Size(), HeapBlock::Fill::Overwritten);
+    return ReadBlock(Size());
+}
+
+HeapBlock TStream::ReadBlock(std::uint64_t size) {
+    HeapBlock block(size, HeapBlock::Fill::Overwritten);
     ReadBuffer(block.data(), block.size());
     return block;
 }
@@ -214,8 +218,9 @@ std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
 }
 
 HeapBlock TFileStream::ReadAll() {
-    HeapBlock mapped = HeapBlock::MapFile(Handle.get(), Size());
-    return mapped ? std::move(mapped) : TStream::ReadAll();
+    const std::uint64_t size = Size();
+    HeapBlock mapped = HeapBlock::MapFile(Handle.get(), size);
+    return mapped ? std::move(mapped) : ReadBlock(size);
 }
 
 std::uint64_t TFileStream::Write(const void*, std::uint64_t) {

@@ -61,6 +61,10 @@ public:
     // As Read and WriteGathered, but anything short raises EReadError or EWriteError.
     void ReadBuffer(void* buffer, std::uint64_t count);
     void WriteBuffers(std::span<const ByteSpan> pieces);
+
+protected:
+    // A new block of size bytes, filled by one ReadBuffer.
+    HeapBlock ReadBlock(std::uint64_t size);
 };
 
 class TMemoryStream : public TStream {
