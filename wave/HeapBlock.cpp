@@ -91,10 +91,11 @@ bool HeapBlock::Intact() const {
     return Watched < 0 || !MappedFileGuard::WasCut(Watched);
 }
 
-void HeapBlock::ReleaseReadPages(std::uint64_t length) {
-    std::uint8_t* end = PageDown(Bytes + std::min(length, Size));
-    if (Watched >= 0 && end > Base)
-        madvise(Base, static_cast<std::size_t>(end - Base), MADV_DONTNEED);
+void HeapBlock::ReleaseReadPages(std::uint64_t from, std::uint64_t to) {
+    std::uint8_t* first = std::max(PageDown(Bytes + std::min(from, Size)), Base);
+    std::uint8_t* end = PageDown(Bytes + std::min(to, Size));
+    if (Watched >= 0 && end > first)
+        madvise(first, static_cast<std::size_t>(end - first), MADV_DONTNEED);
 }
 
 HeapBlock::HeapBlock(HeapBlock&& other) noexcept

@@ -35,9 +35,10 @@ public:
     bool Intact() const;
     // A mapped file is read-only.
     bool Writable() const { return Watched < 0; }
-    // For a mapped file, gives back the memory of the whole pages among the first length bytes:
-    // they stay in the page cache and read the same when touched again. Nothing for other blocks.
-    void ReleaseReadPages(std::uint64_t length);
+    // For a mapped file whose bytes before to have all been read, gives back the memory of the
+    // pages from the one holding byte from up to the one holding byte to: they stay in the page
+    // cache and read the same when touched again. Nothing for other blocks.
+    void ReleaseReadPages(std::uint64_t from, std::uint64_t to);
 
     // Keeps only the length bytes from offset on, where they are: nothing is copied. Whole
     // pages of a large block that lie outside them go back to the system at once. Raises

@@ -125,8 +125,8 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std:
     for (std::uint64_t done = 0; done < items;) {
         const std::uint64_t count = std::min(items - done, runItems);
         kernel(input.data() + done * inSize, out + done * outSize, count);
+        input.ReleaseReadPages(done * inSize, (done + count) * inSize);
         done += count;
-        input.ReleaseReadPages(done * inSize);
     }
 }
 
