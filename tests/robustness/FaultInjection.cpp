@@ -53,24 +53,28 @@ bool FailThisCall(const char* variable, std::atomic<long>& calls, const char* wh
 
 std::atomic<long> writes{0}, syncs{0}, renames{0}, newWaves{0};
 
+// True, with errno set, when this write or writev to a file is the one to fail.
+bool FailThisWrite(int fd) {
+    if (fd <= STDERR_FILENO || !FailThisCall("TESSALY_FAIL_WRITE", writes, "write"))
+        return false;
+    errno = ENOSPC;
+    return true;
+}
+
 } // namespace
 
 extern "C" {
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-    if (fd > STDERR_FILENO && FailThisCall("TESSALY_FAIL_WRITE", writes, "write")) {
-        errno = ENOSPC;
+    if (FailThisWrite(fd))
         return -1;
-    }
     static const WriteFn real = Next<WriteFn>("write");
     return real(fd, buffer, count);
 }
 
 ssize_t writev(int fd, const iovec* pieces, int count) {
-    if (fd > STDERR_FILENO && FailThisCall("TESSALY_FAIL_WRITE", writes, "write")) {
-        errno = ENOSPC;
+    if (FailThisWrite(fd))
         return -1;
-    }
     static const WritevFn real = Next<WritevFn>("writev");
     return real(fd, pieces, count);
 }
