@@ -155,7 +155,8 @@ void TRvInternalWAVE::Convert(const Kernel& kernel, std::uint64_t items, std::ui
 }
 
 std::uint64_t TRvInternalWAVE::Frames() const {
-    return DataSize() / (WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8u));
+    const std::uint64_t frameSize = WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8u);
+    return frameSize == 0 ? 0 : DataSize() / frameSize;
 }
 
 void TRvInternalWAVE::ChangeBits(std::int32_t bits) {

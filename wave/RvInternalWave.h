@@ -75,7 +75,7 @@ private:
     // a mapped file that has since been cut short.
     void Convert(const Kernel& kernel, std::uint64_t items, std::uint32_t inSize,
                  std::uint32_t outSize, const TWaveFormatEx& format, const char* tooLargeMessage);
-    // Whole frames in the sample buffer; the shape must have a frame size.
+    // Whole frames in the sample buffer; none when the shape has no frame size.
     std::uint64_t Frames() const;
     void WriteFactChunk(TRiffMemoryFile& riff) const;
     void LoadImage(HeapBlock image);

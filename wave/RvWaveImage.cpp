@@ -104,9 +104,8 @@ void TRvInternalWAVE::SaveToFile(TStream& stream) const {
 
 // The frames per channel, which readers of float files expect beside the samples.
 void TRvInternalWAVE::WriteFactChunk(TRiffMemoryFile& riff) const {
-    const std::uint64_t frameSize = WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8u);
     std::uint8_t frames[4];
-    PutLE32(frames, static_cast<std::uint32_t>(frameSize == 0 ? 0 : DataSize() / frameSize));
+    PutLE32(frames, static_cast<std::uint32_t>(Frames()));
     TRiffChunk fact;
     if (!riff.CreateChunk(FourCC("fact"), sizeof frames, fact))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [fact].");
