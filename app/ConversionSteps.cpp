@@ -19,14 +19,22 @@ void ConvertRate(TRvWave& wave, const ConversionSettings& settings) {
         wave.SetFreq(target);
 }
 
-void ConvertBits(TRvWave& wave, std::int32_t choice) {
+SampleChange PlanBits(const TRvWave& wave, std::int32_t choice) {
     if ((choice == 16 || choice == 8) && wave.GetBits() != choice)
-        wave.SetBits(choice);
+        return TRvInternalWAVE::PlanBits(wave.Wave()->CurrentShape(), choice);
+    return {};
 }
 
-void ConvertChannels(TRvWave& wave, std::int32_t choice) {
+SampleChange PlanChannels(const TRvWave& wave, const SampleChange& bits, std::int32_t choice) {
+    // A width conversion keeps the channel count.
     if ((choice == 2 || choice == 1) && wave.GetChannels() != choice)
-        wave.SetChannels(choice);
+        return TRvInternalWAVE::PlanChannels(bits.Run ? bits.After : wave.Wave()->CurrentShape(),
+                                             choice);
+    return {};
+}
+
+void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels) {
+    wave.Wave()->Apply(bits, channels);
 }
 
 void Renormalize8Bit(TRvWave& wave) {

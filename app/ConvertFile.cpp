@@ -78,11 +78,22 @@ ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& s
     const std::string destination = Destination(sourcePath, settings, programFolder);
     if (status.empty())
         Guarded(status, StatusWord::RateFailed, [&] { ConvertRate(wave, settings); });
+    // Both conversions are checked, then made in one pass. A refused channel conversion still
+    // lets the width conversion be made, and a failure while making them belongs to the first
+    // that reads the samples: the same outcome as making one after the other.
+    SampleChange bits, channels;
+    std::string channelsRefused;
     if (status.empty())
-        Guarded(status, StatusWord::BitsFailed, [&] { ConvertBits(wave, settings.BitsChoice); });
+        Guarded(status, StatusWord::BitsFailed,
+                [&] { bits = PlanBits(wave, settings.BitsChoice); });
     if (status.empty())
-        Guarded(status, StatusWord::ChannelsFailed,
-                [&] { ConvertChannels(wave, settings.ChannelsChoice); });
+        Guarded(channelsRefused, StatusWord::ChannelsFailed,
+                [&] { channels = PlanChannels(wave, bits, settings.ChannelsChoice); });
+    if (status.empty())
+        Guarded(status, bits.Run ? StatusWord::BitsFailed : StatusWord::ChannelsFailed,
+                [&] { ApplyChanges(wave, bits, channels); });
+    if (status.empty())
+        status = channelsRefused;
     const std::string after = FormatDescription(wave);
     if (status.empty()) {
         Guarded(status, StatusWord::SaveFailed, [&] { wave.SaveToFile(destination); });

@@ -1,6 +1,7 @@
-// The sample kernels, and the load (from memory and from a file) and save of a whole image, timed
-// beside memcpy of the same number of bytes: memcpy is the floor any of them could reach. After the
-// runs a second table gives each one's time as a multiple of memcpy's at its size.
+// The sample kernels, the load (from memory and from a file, also with the conversion to 8-bit
+// mono) and the save of a whole image, timed beside memcpy of the same number of bytes: memcpy
+// is the floor any of them could reach. After the runs a second table gives each one's time as
+// a multiple of memcpy's at its size.
 #include "RvInternalWave.h"
 #include "SampleConversion.h"
 #include "Stream.h"
@@ -173,25 +174,50 @@ void Load(benchmark::State& state, std::uint64_t imageBytes) {
     CountBytes(state, imageBytes);
 }
 
-// Loading the image from a file in the page cache, as tessaly-convert does: read into a block
-// below 32 MiB, mapped from there on.
-void LoadFile(benchmark::State& state, std::uint64_t imageBytes) {
-    TRvInternalWAVE source;
-    FillWave(source, imageBytes);
-    const std::string path = "/tmp/tessaly-bench-load-" + std::to_string(getpid()) + ".wav";
-    {
-        TFileReplaceStream file(path);
+// A 16-bit stereo wave file of noise in the page cache, removed at the end.
+class WaveFile {
+public:
+    explicit WaveFile(std::uint64_t imageBytes)
+        : Path("/tmp/tessaly-bench-load-" + std::to_string(getpid()) + ".wav") {
+        TRvInternalWAVE source;
+        FillWave(source, imageBytes);
+        TFileReplaceStream file(Path);
         source.SaveToFile(file);
         file.Commit();
     }
+    ~WaveFile() { std::remove(Path.c_str()); }
+    WaveFile(const WaveFile&) = delete;
+    WaveFile& operator=(const WaveFile&) = delete;
+
+    const std::string Path;
+};
+
+// Loading the image from a file in the page cache, as tessaly-convert does: read into a block
+// below 32 MiB, mapped from there on.
+void LoadFile(benchmark::State& state, std::uint64_t imageBytes) {
+    const WaveFile file(imageBytes);
     TRvInternalWAVE wave;
     for (auto _ : state) {
-        TFileStream stream(path);
+        TFileStream stream(file.Path);
         wave.LoadFromFile(stream);
         benchmark::DoNotOptimize(wave.WaveData.data());
     }
-    wave.FreeWAVE();
-    std::remove(path.c_str());
+    CountBytes(state, imageBytes);
+}
+
+// The load, then 16-bit stereo to 8-bit mono in one pass: what tessaly-convert does to a file
+// before its save.
+void LoadFileToMono8(benchmark::State& state, std::uint64_t imageBytes) {
+    const WaveFile file(imageBytes);
+    TRvInternalWAVE wave;
+    for (auto _ : state) {
+        TFileStream stream(file.Path);
+        wave.LoadFromFile(stream);
+        const TRvInternalWAVE::SampleChange bits =
+            TRvInternalWAVE::PlanBits(wave.CurrentShape(), 8);
+        wave.Apply(bits, TRvInternalWAVE::PlanChannels(bits.After, 1));
+        benchmark::DoNotOptimize(wave.WaveData.data());
+    }
     CountBytes(state, imageBytes);
 }
 
@@ -223,6 +249,7 @@ void RegisterAll() {
                                          bytes);
         benchmark::RegisterBenchmark(Name("load", bytes).c_str(), Load, bytes);
         benchmark::RegisterBenchmark(Name("loadfile", bytes).c_str(), LoadFile, bytes);
+        benchmark::RegisterBenchmark(Name("loadfile2mono8", bytes).c_str(), LoadFileToMono8, bytes);
         benchmark::RegisterBenchmark(Name("save", bytes).c_str(), Save, bytes);
     }
 }

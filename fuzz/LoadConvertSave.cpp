@@ -73,6 +73,12 @@ void CheckSaved(const TRvInternalWAVE& saved, const TMemoryStream& out) {
         Finding("a saved image loads with other samples");
 }
 
+bool SameWave(const TRvInternalWAVE& a, const TRvInternalWAVE& b) {
+    const std::uint64_t n = a.DataSize();
+    return a.WaveFormat == b.WaveFormat && a.Extension == b.Extension && n == b.DataSize() &&
+           (n == 0 || std::memcmp(a.WaveData.data(), b.WaveData.data(), n) == 0);
+}
+
 void LoadConvertSave(const std::vector<std::uint8_t>& image, const ConversionSettings& settings) {
     TRvWave wave;
     TMemoryStream in(image);
@@ -82,9 +88,23 @@ void LoadConvertSave(const std::vector<std::uint8_t>& image, const ConversionSet
         return;
     const bool converted = Try([&] {
         ConvertRate(wave, settings);
-        ConvertBits(wave, settings.BitsChoice);
-        ConvertChannels(wave, settings.ChannelsChoice);
+        const SampleChange bits = PlanBits(wave, settings.BitsChoice);
+        ApplyChanges(wave, bits, PlanChannels(wave, bits, settings.ChannelsChoice));
     });
+    // Both conversions in one pass must make what they make one after the other.
+    TRvWave stepwise;
+    TMemoryStream again(image);
+    const bool steppedThrough = Try([&] {
+        stepwise.LoadFromStream(again);
+        Renormalize8Bit(stepwise);
+        ConvertRate(stepwise, settings);
+        if (settings.BitsChoice != 0 && stepwise.GetBits() != settings.BitsChoice)
+            stepwise.SetBits(settings.BitsChoice);
+        if (settings.ChannelsChoice != 0 && stepwise.GetChannels() != settings.ChannelsChoice)
+            stepwise.SetChannels(settings.ChannelsChoice);
+    });
+    if (converted != steppedThrough || (converted && !SameWave(*wave.Wave(), *stepwise.Wave())))
+        Finding("one pass and one conversion after the other differ");
     if (!converted)
         return;
     TMemoryStream out;

@@ -9,6 +9,7 @@
 #include "Stream.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -130,28 +131,66 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std:
     }
 }
 
+// The scratch buffer a composed change passes a batch of frames through: well inside the
+// first-level cache, with the batch's input and output beside it.
+constexpr std::uint64_t kScratchBytes = std::uint64_t{16} << 10;
+
+// Both changes at once, frame by frame: a batch of frames small enough to stay in the cache
+// goes through first into a scratch buffer and from there through second to the output.
+TRvInternalWAVE::SampleChange Composed(const TRvInternalWAVE::SampleChange& first,
+                                       const TRvInternalWAVE::SampleChange& second) {
+    const std::uint64_t inFrame = std::uint64_t{first.ItemsPerFrame} * first.InSize;
+    const std::uint64_t midFrame = std::uint64_t{first.ItemsPerFrame} * first.OutSize;
+    const std::uint64_t outFrame = std::uint64_t{second.ItemsPerFrame} * second.OutSize;
+    const std::uint64_t batch = std::max<std::uint64_t>(1, kScratchBytes / midFrame);
+    TRvInternalWAVE::Kernel run = [=](const std::uint8_t* in, std::uint8_t* out,
+                                      std::uint64_t frames) {
+        std::vector<std::uint8_t> scratch(batch * midFrame);
+        for (std::uint64_t done = 0; done < frames;) {
+            const std::uint64_t count = std::min(frames - done, batch);
+            first.Run(in + done * inFrame, scratch.data(), count * first.ItemsPerFrame);
+            second.Run(scratch.data(), out + done * outFrame, count * second.ItemsPerFrame);
+            done += count;
+        }
+    };
+    return {std::move(run), 1, static_cast<std::uint32_t>(inFrame),
+            static_cast<std::uint32_t>(outFrame), second.After};
+}
+
+TRvInternalWAVE::SampleChange Unchanged(const TRvInternalWAVE::Shape& shape) {
+    TRvInternalWAVE::SampleChange none;
+    none.After = shape;
+    return none;
+}
+
 } // namespace
 
-void TRvInternalWAVE::Convert(const Kernel& kernel, std::uint64_t items, std::uint32_t inSize,
-                              std::uint32_t outSize, const TWaveFormatEx& format,
-                              const char* tooLargeMessage) {
-    const std::uint64_t size = items * outSize;
-    if (!FitsInRiff(size, RiffHeaderBytes(format, Extension)))
-        throw ERvWaveInvalidWavePara(tooLargeMessage);
+void TRvInternalWAVE::Convert(const SampleChange& change) {
+    const std::uint64_t items = change.After.Frames * change.ItemsPerFrame;
+    const std::uint64_t size = items * change.OutSize;
     // A shrinking conversion of samples in a block of our own needs no second block: no fresh
     // pages to fault in, and the freed tail goes back at once.
-    if (outSize < inSize && WaveData.Writable()) {
-        ConvertInPlace(kernel, WaveData.data(), items, inSize, outSize);
+    if (change.OutSize < change.InSize && WaveData.Writable()) {
+        ConvertInPlace(change.Run, WaveData.data(), items, change.InSize, change.OutSize);
         WaveData.Narrow(0, size);
         return;
     }
     // Every kernel writes each byte of its output, so the block needs no zero fill.
     HeapBlock converted(size, HeapBlock::Fill::Overwritten);
-    ConvertInRuns(kernel, WaveData, converted.data(), items, inSize, outSize);
+    ConvertInRuns(change.Run, WaveData, converted.data(), items, change.InSize, change.OutSize);
     // A mapped file cut short while the kernel read it gave zeros, not its samples.
     if (!WaveData.Intact())
         throw EReadError();
     WaveData = std::move(converted);
+}
+
+void TRvInternalWAVE::Apply(const SampleChange& first, const SampleChange& second) {
+    if (!first.Run && !second.Run)
+        return;
+    Convert(!second.Run ? first : !first.Run ? second : Composed(first, second));
+    const Shape& after = second.Run ? second.After : first.After;
+    WaveFormat = after.Format;
+    Extension = after.Extension;
 }
 
 std::uint64_t TRvInternalWAVE::Frames() const {
@@ -159,55 +198,70 @@ std::uint64_t TRvInternalWAVE::Frames() const {
     return frameSize == 0 ? 0 : DataSize() / frameSize;
 }
 
-void TRvInternalWAVE::ChangeBits(std::int32_t bits) {
-    if (!IsConvertibleTag(WaveFormat.wFormatTag))
+TRvInternalWAVE::Shape TRvInternalWAVE::CurrentShape() const {
+    return {WaveFormat, Extension, Frames()};
+}
+
+TRvInternalWAVE::SampleChange TRvInternalWAVE::PlanBits(const Shape& from, std::int32_t bits) {
+    if (!IsConvertibleTag(from.Format.wFormatTag))
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
     if (bits != 8 && bits != 16)
         throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeBits: Invalid Parameters");
-    if (bits == WaveFormat.wBitsPerSample)
-        return;
-    const SampleKind* kind = KindOf(WaveFormat);
-    if (!kind || WaveFormat.nChannels * (bits / 8) > 0xFFFF)
+    if (bits == from.Format.wBitsPerSample)
+        return Unchanged(from);
+    const SampleKind* kind = KindOf(from.Format);
+    if (!kind || from.Format.nChannels * (bits / 8) > 0xFFFF)
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
-    TWaveFormatEx format = WaveFormat;
+    SampleChange change{bits == 16 ? kind->To16 : kind->To8, from.Format.nChannels,
+                        from.Format.wBitsPerSample / 8u, bits / 8u, from};
+    TWaveFormatEx& format = change.After.Format;
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.wBitsPerSample = static_cast<std::uint16_t>(bits);
     RecomputeDerivedFields(format);
-    const std::uint64_t samples = Frames() * WaveFormat.nChannels;
-    Convert(bits == 16 ? kind->To16 : kind->To8, samples, WaveFormat.wBitsPerSample / 8u, bits / 8u,
-            format, "TRvInternalWAVE.ChangeBits: Invalid Parameters");
-    WaveFormat = format;
-    Extension.ValidBitsPerSample = format.wBitsPerSample;
+    if (!FitsInRiff(from.Frames * format.nBlockAlign, RiffHeaderBytes(format, from.Extension)))
+        throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeBits: Invalid Parameters");
+    change.After.Extension.ValidBitsPerSample = format.wBitsPerSample;
+    return change;
 }
 
-void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
-    if (!IsConvertibleTag(WaveFormat.wFormatTag))
+TRvInternalWAVE::SampleChange TRvInternalWAVE::PlanChannels(const Shape& from,
+                                                            std::int32_t channels) {
+    if (!IsConvertibleTag(from.Format.wFormatTag))
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeChannels: Bad Wave Type");
     if (channels != 1 && channels != 2)
         throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeChannels: Invalid Parameters");
-    if (channels == WaveFormat.nChannels)
-        return;
-    const SampleKind* kind = KindOf(WaveFormat);
+    if (channels == from.Format.nChannels)
+        return Unchanged(from);
+    const SampleKind* kind = KindOf(from.Format);
     // Two channels out of more would need a speaker layout to downmix by.
-    if (!kind || (channels == 2 && WaveFormat.nChannels != 1))
+    if (!kind || (channels == 2 && from.Format.nChannels != 1))
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeChannels: Bad Wave Type");
-    TWaveFormatEx format = WaveFormat;
+    const std::uint32_t channelsIn = from.Format.nChannels;
+    Kernel run = kind->MonoToStereo;
+    if (channels == 1)
+        run = [kind, channelsIn](const std::uint8_t* in, std::uint8_t* out, std::uint64_t count) {
+            kind->ToMono(in, out, count, channelsIn);
+        };
+    // The stored block align may be anything; the samples are read as whole frames.
+    const std::uint32_t frameSize = channelsIn * (from.Format.wBitsPerSample / 8u);
+    SampleChange change{std::move(run), 1, frameSize, 0, from};
+    TWaveFormatEx& format = change.After.Format;
     format.nChannels = static_cast<std::uint16_t>(channels);
     RecomputeDerivedFields(format);
-    const std::uint64_t frames = Frames();
-    const std::uint32_t channelsIn = WaveFormat.nChannels;
-    const std::uint32_t frameSize = channelsIn * (WaveFormat.wBitsPerSample / 8u);
-    const char* tooLarge = "TRvInternalWAVE.ChangeChannels: Invalid Parameters";
-    if (channels == 2)
-        Convert(kind->MonoToStereo, frames, frameSize, format.nBlockAlign, format, tooLarge);
-    else
-        Convert(
-            [kind, channelsIn](const std::uint8_t* in, std::uint8_t* out, std::uint64_t count) {
-                kind->ToMono(in, out, count, channelsIn);
-            },
-            frames, frameSize, format.nBlockAlign, format, tooLarge);
-    WaveFormat = format;
-    Extension.ChannelMask = channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
+    change.OutSize = format.nBlockAlign;
+    if (!FitsInRiff(from.Frames * format.nBlockAlign, RiffHeaderBytes(format, from.Extension)))
+        throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeChannels: Invalid Parameters");
+    change.After.Extension.ChannelMask =
+        channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
+    return change;
+}
+
+void TRvInternalWAVE::ChangeBits(std::int32_t bits) {
+    Apply(PlanBits(CurrentShape(), bits));
+}
+
+void TRvInternalWAVE::ChangeChannels(std::int32_t channels) {
+    Apply(PlanChannels(CurrentShape(), channels));
 }
 
 void TRvInternalWAVE::Renormalize8Bit() {

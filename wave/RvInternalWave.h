@@ -39,6 +39,32 @@ public:
     void FreeWAVE();
     void ChangeBits(std::int32_t bits);
     void ChangeChannels(std::int32_t channels);
+
+    // The samples' shape: what a change is planned from, and what it leaves.
+    struct Shape {
+        TWaveFormatEx Format;
+        TWaveExtension Extension;
+        std::uint64_t Frames = 0;
+    };
+    // A change of the width or the channel count, checked and ready to make: its kernel turns
+    // each frame's ItemsPerFrame items of InSize bytes into items of OutSize bytes.
+    struct SampleChange {
+        Kernel Run; // empty when the change leaves the samples as they are
+        std::uint32_t ItemsPerFrame = 0;
+        std::uint32_t InSize = 0;
+        std::uint32_t OutSize = 0;
+        Shape After;
+    };
+    Shape CurrentShape() const;
+    // What ChangeBits or ChangeChannels would do to a wave of shape from. Raises what they
+    // raise, in the same order; nothing is changed until the plan is applied.
+    static SampleChange PlanBits(const Shape& from, std::int32_t bits);
+    static SampleChange PlanChannels(const Shape& from, std::int32_t channels);
+    // Makes first and then second, planned one after the other from this wave's shape. When
+    // both convert samples, each frame goes through both at once, so the wave between them is
+    // never made whole. Raises EReadError when the samples were a mapped file since cut short.
+    void Apply(const SampleChange& first, const SampleChange& second);
+    void Apply(const SampleChange& change) { Apply(change, SampleChange()); }
     // What ChangeBits(16) then ChangeBits(8) does to an 8-bit wave, without a 16-bit block:
     // the samples stay, a trailing partial frame goes, block align and byte rate are
     // recomputed, and whatever ChangeBits refuses is refused. Other widths are left alone.
@@ -69,12 +95,8 @@ public:
     TNotifyEvent OnNotify;
 
 private:
-    // Runs the kernel over items of inSize bytes, each becoming outSize bytes of a wave of
-    // format, and makes its output the sample buffer. Raises ERvWaveInvalidWavePara with
-    // tooLargeMessage when the result could not be saved, and EReadError when the samples were
-    // a mapped file that has since been cut short.
-    void Convert(const Kernel& kernel, std::uint64_t items, std::uint32_t inSize,
-                 std::uint32_t outSize, const TWaveFormatEx& format, const char* tooLargeMessage);
+    // Runs a change's kernel over the samples and makes its output the sample buffer.
+    void Convert(const SampleChange& change);
     // Whole frames in the sample buffer; none when the shape has no frame size.
     std::uint64_t Frames() const;
     void WriteFactChunk(TRiffMemoryFile& riff) const;

@@ -225,6 +225,7 @@ TEST(ChangeChannels, MonoToStereoDuplicatesEachSample) {
     EXPECT_EQ(wave.WaveFormat.nBlockAlign, 2);
 
     Shape(wave, 16, 1, Samples16({-32768, 1234}));
+    wave.WaveFormat.nBlockAlign = 7; // as stored; the frames are the channels' samples
     wave.ChangeChannels(2);
     EXPECT_EQ(SamplesOf(wave), Samples16({-32768, -32768, 1234, 1234}));
     EXPECT_EQ(wave.WaveFormat.nChannels, 2);
