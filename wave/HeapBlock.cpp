@@ -91,6 +91,13 @@ bool HeapBlock::Intact() const {
     return Watched < 0 || !MappedFileGuard::WasCut(Watched);
 }
 
+void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
+    std::uint8_t* first = PageDown(Bytes + std::min(from, Size));
+    std::uint8_t* end = PageUp(Bytes + std::min(to, Size));
+    if (Watched >= 0 && end > first)
+        madvise(first, static_cast<std::size_t>(end - first), MADV_POPULATE_READ);
+}
+
 void HeapBlock::ReleaseReadPages(std::uint64_t from, std::uint64_t to) {
     std::uint8_t* first = std::max(PageDown(Bytes + std::min(from, Size)), Base);
     std::uint8_t* end = PageDown(Bytes + std::min(to, Size));

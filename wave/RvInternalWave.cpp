@@ -118,13 +118,15 @@ void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, 
     }
 }
 
-// Converts in runs of about 16 MiB of input. A mapped file's pages are given back once read
-// (the page cache keeps them), so the file and the new block are never resident whole at once.
+// Converts in runs of about 16 MiB of input. A mapped file's pages are mapped a run at a time
+// before the kernel reads them, and given back once read (the page cache keeps them), so the
+// file and the new block are never resident whole at once.
 void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
                    std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize) {
     const std::uint64_t runItems = (std::uint64_t{16} << 20) / inSize;
     for (std::uint64_t done = 0; done < items;) {
         const std::uint64_t count = std::min(items - done, runItems);
+        input.PrefaultPages(done * inSize, (done + count) * inSize);
         kernel(input.data() + done * inSize, out + done * outSize, count);
         input.ReleaseReadPages(done * inSize, (done + count) * inSize);
         done += count;
