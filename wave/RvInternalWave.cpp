@@ -9,6 +9,9 @@
 #include "Stream.h"
 
 #include <algorithm>
+#include <future>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -118,19 +121,46 @@ void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, 
     }
 }
 
-// Converts in runs of about 16 MiB of input. A mapped file's pages are mapped a run at a time
-// before the kernel reads them, and given back once read (the page cache keeps them), so the
-// file and the new block are never resident whole at once.
-void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
-                   std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize) {
-    const std::uint64_t runItems = (std::uint64_t{16} << 20) / inSize;
-    for (std::uint64_t done = 0; done < items;) {
-        const std::uint64_t count = std::min(items - done, runItems);
+constexpr std::uint64_t kRunBytes = std::uint64_t{16} << 20;
+
+// Converts items [from, to) in runs of about 16 MiB of input. A mapped file's pages are mapped
+// a run at a time before the kernel reads them, and given back once read (the page cache keeps
+// them), so the file and the new block are never resident whole at once.
+void ConvertRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
+                 std::uint64_t from, std::uint64_t to, std::uint32_t inSize,
+                 std::uint32_t outSize) {
+    const std::uint64_t runItems = kRunBytes / inSize;
+    for (std::uint64_t done = from; done < to;) {
+        const std::uint64_t count = std::min(to - done, runItems);
         input.PrefaultPages(done * inSize, (done + count) * inSize);
         kernel(input.data() + done * inSize, out + done * outSize, count);
         input.ReleaseReadPages(done * inSize, (done + count) * inSize);
         done += count;
     }
+}
+
+// A long wave is split between the processor's cores, a part of at least one run each: one
+// core alone can neither read memory nor fault in fresh pages at the rate the machine can.
+// Where no thread can be started, this one converts that part too.
+void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
+                   std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize) {
+    const std::uint64_t parts = std::clamp<std::uint64_t>(
+        items * inSize / kRunBytes, 1, std::max(1u, std::thread::hardware_concurrency()));
+    const auto part = [&](std::uint64_t k) {
+        ConvertRuns(kernel, input, out, items * k / parts, items * (k + 1) / parts, inSize,
+                    outSize);
+    };
+    std::vector<std::future<void>> others;
+    for (std::uint64_t k = 1; k < parts; ++k) {
+        try {
+            others.push_back(std::async(std::launch::async, part, k));
+        } catch (const std::system_error&) {
+            part(k);
+        }
+    }
+    part(0);
+    for (std::future<void>& other : others)
+        other.get();
 }
 
 // The scratch buffer a composed change passes a batch of frames through: well inside the
