@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -72,20 +73,25 @@ std::uint64_t WriteFully(int fd, std::span<const ByteSpan> pieces) {
     return done;
 }
 
-bool IsRegularFile(int fd) {
+// True for a regular file, whose size then goes to size.
+bool IsRegularFile(int fd, std::uint64_t& size) {
     struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
 }
 
 bool LockExclusively(int fd) {
     return flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-// Opens an existing regular file and locks it, or gives no handle. O_NONBLOCK keeps a FIFO
-// or a device from hanging the open; it is refused afterwards for not being a regular file.
-FileHandle OpenLockedRegularFile(const std::string& fileName) {
+// Opens an existing regular file and locks it, or gives no handle; size is the file's size
+// when it was opened. O_NONBLOCK keeps a FIFO or a device from hanging the open; it is refused
+// afterwards for not being a regular file.
+FileHandle OpenLockedRegularFile(const std::string& fileName, std::uint64_t& size) {
     FileHandle handle(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!handle || !IsRegularFile(handle.get()) || !LockExclusively(handle.get()))
+    if (!handle || !IsRegularFile(handle.get(), size) || !LockExclusively(handle.get()))
         return FileHandle();
     return handle;
 }
@@ -97,16 +103,16 @@ std::string FolderOf(const std::string& fileName) {
     return slash == 0 ? "/" : fileName.substr(0, slash);
 }
 
-// Saving through a symbolic link replaces the file it points to and keeps the link.
-std::string ResolveLinks(const std::string& fileName) {
-    struct stat st {};
-    if (::lstat(fileName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+// Saving through a symbolic link replaces the file it points to and keeps the link. Tells
+// whether the file to replace exists, and if so its status in st.
+std::string ResolveLinks(const std::string& fileName, bool& exists, struct stat& st) {
+    exists = ::lstat(fileName.c_str(), &st) == 0;
+    if (!exists || !S_ISLNK(st.st_mode))
         return fileName;
     char* resolved = ::realpath(fileName.c_str(), nullptr);
-    if (!resolved)
-        return fileName;
-    std::string target = resolved;
+    std::string target = resolved ? resolved : fileName;
     std::free(resolved);
+    exists = ::stat(target.c_str(), &st) == 0;
     return target;
 }
 
@@ -118,10 +124,26 @@ void FlushFolder(const std::string& folder) {
         ::fsync(handle.get());
 }
 
-mode_t CurrentUmask() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+// Creates the successor's file beside target under a name no file has, with mode less what
+// the system takes off a new file's (the umask, or the folder's default ACL). Gives no handle
+// when no such file can be made.
+FileHandle CreateTemporary(const std::string& target, mode_t mode, std::string& name) {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = FolderOf(target) + "/.tessaly-";
+        for (int letter = 0; letter < 6; ++letter)
+            candidate += kLetters[random() % (sizeof kLetters - 1)];
+        FileHandle handle(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (handle) {
+            name = std::move(candidate);
+            return handle;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return FileHandle();
 }
 
 } // namespace
@@ -204,7 +226,8 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     return *this;
 }
 
-TFileStream::TFileStream(const std::string& fileName) : Handle(OpenLockedRegularFile(fileName)) {
+TFileStream::TFileStream(const std::string& fileName)
+    : Handle(OpenLockedRegularFile(fileName, OpenedSize)) {
     if (!Handle)
         throw EFOpenError(fileName);
 }
@@ -218,9 +241,8 @@ std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
 }
 
 HeapBlock TFileStream::ReadAll() {
-    const std::uint64_t size = Size();
-    HeapBlock mapped = HeapBlock::MapFile(Handle.get(), size);
-    return mapped ? std::move(mapped) : ReadBlock(size);
+    HeapBlock mapped = HeapBlock::MapFile(Handle.get(), OpenedSize);
+    return mapped ? std::move(mapped) : ReadBlock(OpenedSize);
 }
 
 std::uint64_t TFileStream::Write(const void*, std::uint64_t) {
@@ -234,29 +256,29 @@ std::uint64_t TFileStream::Size() const {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-TFileReplaceStream::TFileReplaceStream(const std::string& fileName)
-    : FileName(fileName), Target(ResolveLinks(fileName)) {
+TFileReplaceStream::TFileReplaceStream(const std::string& fileName) : FileName(fileName) {
     struct stat st {};
-    bool exists = ::stat(Target.c_str(), &st) == 0;
+    bool exists = false;
+    Target = ResolveLinks(fileName, exists, st);
     if (exists) {
         // Only a regular file we may write is replaced: never a folder or a device, and never
         // a file that is read-only to us or in use by another program.
-        Existing = OpenLockedRegularFile(Target);
+        std::uint64_t size = 0;
+        Existing = OpenLockedRegularFile(Target, size);
         if (!S_ISREG(st.st_mode) || !Existing || ::access(Target.c_str(), W_OK) != 0)
             throw EFCreateError(fileName);
     }
-    std::string pattern = FolderOf(Target) + "/.tessaly-XXXXXX";
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
+    // A new file gets the mode any new file gets; a replacing one starts private.
+    Temp = CreateTemporary(Target, exists ? 0600 : 0666, TempName);
+    if (!Temp)
         throw EFCreateError(fileName);
-    Temp = FileHandle(fd);
-    TempName = pattern;
     // The successor takes the replaced file's owner (possible only for root or the owner
     // itself; otherwise it stays ours) before its permission bits, which a change of owner
     // could clear.
-    if (exists)
-        (void)::fchown(fd, st.st_uid, st.st_gid);
-    ::fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()));
+    if (exists) {
+        (void)::fchown(Temp.get(), st.st_uid, st.st_gid);
+        ::fchmod(Temp.get(), st.st_mode & 07777);
+    }
 }
 
 TFileReplaceStream::~TFileReplaceStream() {

@@ -113,9 +113,11 @@ public:
     std::uint64_t Read(void* buffer, std::uint64_t count) override;
     std::uint64_t Write(const void* buffer, std::uint64_t count) override;
     std::uint64_t Size() const override;
+    // Reads as many bytes as the file held when it was opened.
     HeapBlock ReadAll() override;
 
 private:
+    std::uint64_t OpenedSize = 0;
     FileHandle Handle;
 };
 
