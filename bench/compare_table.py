@@ -4,7 +4,8 @@
 Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE
 WORK holds long.json/long.rss and folder.json/folder.rss (one peak in KiB per command, in
 hyperfine's order), long.wav and the folder short/; OWN_KIB is tessaly-convert's own peak doing
-nothing; COPY_RATE is memcpy's rate in bytes a second on large blocks.
+nothing; COPY_RATE is memcpy's rate in bytes a second on large blocks, split between all
+cores.
 
 The limit of a conversion is the time to move the bytes it cannot avoid moving: every byte of
 each source read once and every byte of each result written once. A memcpy reads and writes
