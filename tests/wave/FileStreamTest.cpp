@@ -174,4 +174,36 @@ TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileCo
     EXPECT_EQ(std::count(out.begin() + 46, out.end(), 0x1111 / 256 + 128), 20 << 20);
 }
 
+// A mapped file is converted on every core, a part each; both conversions in one pass give what
+// one after the other gives to the same image read into memory, also where runs, parts and
+// batches meet, and with a partial frame at the end.
+TEST_F(FileStreams, OnePassConversionOfAMappedFileMatchesStepwiseConversionInMemory) {
+    const std::string source = Dir / "long.wav";
+    const struct {
+        Format From;
+        int Bits, Channels;
+    } cases[] = {{{1, 2, 44100, 16}, 8, 1}, {{1, 1, 44100, 8}, 16, 2}, {{3, 6, 48000, 32}, 16, 1}};
+    for (const auto& c : cases) {
+        Bytes samples((40u << 20) + 7);
+        std::uint32_t state = c.From.Channels;
+        for (auto& byte : samples)
+            byte = static_cast<std::uint8_t>((state = state * 1664525u + 1013904223u) >> 24);
+        const Bytes image = WaveImage(c.From, samples);
+        WriteFileBytes(source, image);
+        Rv.LoadFromFile(source);
+        const auto bits = TRvInternalWAVE::PlanBits(Rv.Wave()->CurrentShape(), c.Bits);
+        Rv.Wave()->Apply(bits, TRvInternalWAVE::PlanChannels(bits.After, c.Channels));
+        TRvWave stepwise;
+        TMemoryStream inMemory(image);
+        stepwise.LoadFromStream(inMemory);
+        stepwise.SetBits(c.Bits);
+        stepwise.SetChannels(c.Channels);
+        const TRvInternalWAVE &oneWay = *Rv.Wave(), &otherWay = *stepwise.Wave();
+        EXPECT_TRUE(oneWay.WaveFormat == otherWay.WaveFormat);
+        ASSERT_EQ(oneWay.DataSize(), otherWay.DataSize());
+        EXPECT_TRUE(std::equal(oneWay.WaveData.data(), oneWay.WaveData.data() + oneWay.DataSize(),
+                               otherWay.WaveData.data()));
+    }
+}
+
 } // namespace
