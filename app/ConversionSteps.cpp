@@ -34,7 +34,9 @@ SampleChange PlanChannels(const TRvWave& wave, const SampleChange& bits, std::in
 }
 
 void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels) {
-    wave.Wave()->Apply(bits, channels);
+    // A plan to change something was made from a wave, so the wave is there.
+    if (bits.Run || channels.Run)
+        wave.Wave()->Apply(bits, channels);
 }
 
 void Renormalize8Bit(TRvWave& wave) {
