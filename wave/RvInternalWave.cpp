@@ -140,12 +140,15 @@ void ConvertRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::u
 }
 
 // A long wave is split between the processor's cores, a part of at least one run each: one
-// core alone can neither read memory nor fault in fresh pages at the rate the machine can.
-// Where no thread can be started, this one converts that part too.
+// core alone can neither read memory nor fault in fresh pages at the rate the machine can. A
+// few cores reach the memory's rate, and each part keeps a run of a mapped file resident, so
+// no more than eight share the work. Where no thread can be started, this one converts that
+// part too.
 void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
                    std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize) {
-    const std::uint64_t parts = std::clamp<std::uint64_t>(
-        items * inSize / kRunBytes, 1, std::max(1u, std::thread::hardware_concurrency()));
+    constexpr unsigned kMostParts = 8;
+    const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostParts);
+    const std::uint64_t parts = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
     const auto part = [&](std::uint64_t k) {
         ConvertRuns(kernel, input, out, items * k / parts, items * (k + 1) / parts, inSize,
                     outSize);
