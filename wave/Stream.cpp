@@ -130,11 +130,11 @@ void FlushFolder(const std::string& folder) {
 FileHandle CreateTemporary(const std::string& target, mode_t mode, std::string& name) {
     static constexpr char kLetters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 random{std::random_device{}()};
+    thread_local std::mt19937_64 pick{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = FolderOf(target) + "/.tessaly-";
         for (int letter = 0; letter < 6; ++letter)
-            candidate += kLetters[random() % (sizeof kLetters - 1)];
+            candidate += kLetters[pick() % (sizeof kLetters - 1)];
         FileHandle handle(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
         if (handle) {
             name = std::move(candidate);
