@@ -2,6 +2,7 @@
 // the main window. Command-line arguments are not options: the program starts the same with any.
 #include "Application.h"
 #include "DesignFont.h"
+#include "SignalCloser.h"
 #include "Unit1.h"
 
 #include <csignal>
@@ -17,5 +18,7 @@ int main(int argc, char** argv) {
     RegisterDesignFontSubstitution();
     TForm1 form;
     form.show();
+    // A logout, kill or Ctrl-C closes the window as its close button does.
+    SignalCloser closer({SIGTERM, SIGHUP, SIGINT}, [&form] { form.close(); });
     return application.exec();
 }

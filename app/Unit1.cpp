@@ -3,12 +3,15 @@
 
 #include "ConvertFile.h"
 #include "DesignFont.h"
+#include "InputHold.h"
 #include "PathParts.h"
 #include "ResultItemDelegate.h"
 #include "RvWaveComponent.h"
 #include "ShownText.h"
 
+#include <QCloseEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QMimeData>
 #include <QScopeGuard>
@@ -16,11 +19,14 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 
 namespace {
 
 const int ItemHeight = 16;
+// About one frame of a 60 Hz screen.
+const qint64 FrameMilliseconds = 16;
 
 // The dropped items that are files on this machine, as the file system names them: the
 // percent-decoded bytes of each URL's path, which need not be UTF-8. A file on another host is
@@ -161,42 +167,76 @@ void TForm1::RunNextDrop() {
     WMDropFiles(paths);
 }
 
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!BatchRunning)
+        return QWidget::closeEvent(event);
+    // The batch stops after the file in hand, so no file is left half written; the window
+    // closes then.
+    CloseRequested = true;
+    event->ignore();
+}
+
 void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     const int count = static_cast<int>(paths.size());
     BatchRunning = true;
     ui->Panel4->show();
-    // However the batch ends, also when a failure leaves it for the central exception handling:
-    // the panel is hidden, and a drop that came meanwhile runs next, posted to the event loop
-    // rather than called from here, so that batches never nest and what waited is handled
-    // between them.
-    const auto endBatch = qScopeGuard([this] {
-        ui->Panel4->hide();
-        BatchRunning = false;
-        if (!PendingDrops.empty())
-            QMetaObject::invokeMethod(this, &TForm1::RunNextDrop, Qt::QueuedConnection);
-    });
+    InputHold heldInput;
+    // However the batch ends, also when a failure leaves it for the central exception handling.
+    const auto endBatch = qScopeGuard([this, &heldInput] { EndBatch(heldInput); });
     // Qt draws an empty range as a busy indicator: a single file gets an empty bar instead.
     ui->PB->setRange(0, std::max(count - 1, 1));
     const std::string programFolder = ProgramFolder();
-    for (int number = 1; number <= count; ++number) {
-        ShowProgress(number, count);
-        AppendRow(ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV));
+    std::optional<QElapsedTimer> lastFrame;
+    for (int number = 1; number <= count && !CloseRequested; ++number) {
+        // Painting every file would cost a short file's batch more than its conversion: the
+        // screen is brought up to date at most once a frame, with the file now in hand.
+        if (!lastFrame || lastFrame->elapsed() >= FrameMilliseconds) {
+            ShowProgress(number, count);
+            lastFrame.emplace().start();
+        }
+        ResultRows.push_back(ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV));
         // Other programs' messages are served between files, so a drop made now is taken (and
-        // waits its turn) instead of timing out; mouse and keyboard input waits for the end.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        // waits its turn) instead of timing out, and a close request stops the batch here.
+        QCoreApplication::processEvents();
+    }
+}
+
+// The panel is hidden and the last rows shown. Input made during the batch takes effect now, so
+// a drop that came meanwhile runs with the settings clicked before it; it is posted to the event
+// loop rather than called from here, so batches never nest. A close request ends it all: the
+// rows made are the record, and what waited is dropped.
+void TForm1::EndBatch(InputHold& heldInput) {
+    ui->Panel4->hide();
+    ShowNewRows();
+    if (!CloseRequested)
+        heldInput.Release();
+    BatchRunning = false;
+    if (CloseRequested) {
+        heldInput.Discard();
+        PendingDrops.clear();
+        CloseRequested = false;
+        close();
+    } else if (!PendingDrops.empty()) {
+        QMetaObject::invokeMethod(this, &TForm1::RunNextDrop, Qt::QueuedConnection);
     }
 }
 
 void TForm1::ShowProgress(int number, int count) {
+    // The rows first: the bar paints the panel as soon as its value changes.
+    ShowNewRows();
     ui->Label6->setText(QStringLiteral("%1/%2").arg(number).arg(count));
     ui->PB->setValue(number - 1);
     ui->Panel4->repaint();
 }
 
-void TForm1::AppendRow(const ResultRow& row) {
-    ResultRows.push_back(row);
-    ui->LB->addItem(ShownText(row.Text()));
-    // The list lays its items out later, from the event loop: the new row is painted now.
+void TForm1::ShowNewRows() {
+    QStringList texts;
+    for (std::size_t index = ui->LB->count(); index < ResultRows.size(); ++index)
+        texts << ShownText(ResultRows[index].Text());
+    if (texts.isEmpty())
+        return;
+    ui->LB->addItems(texts);
+    // The list lays its items out later, from the event loop: the new rows are painted now.
     ui->LB->doItemsLayout();
     ui->LB->viewport()->repaint();
 }

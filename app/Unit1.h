@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class InputHold;
 class QPainter;
 class QStyleOptionViewItem;
 class TRvWave;
@@ -40,6 +41,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FitProgressCounter();
@@ -49,14 +51,19 @@ private:
     void HCSectionResize();
     void Button1Click();
     ConversionSettings ReadSettings() const;
+    void EndBatch(InputHold& heldInput);
+    // Shows the counter and bar for file number of count, and the rows made so far, at once.
     void ShowProgress(int number, int count);
-    // Adds the row as the last item of the list, shown at once; the list shows its text.
-    void AppendRow(const ResultRow& row);
+    // Adds the rows not yet in the list as its last items, shown at once; the list shows their
+    // texts.
+    void ShowNewRows();
 
     std::unique_ptr<Ui::TForm1> ui;
     // Drops taken while a batch runs, oldest first; each runs as a batch of its own.
     std::deque<std::vector<std::string>> PendingDrops;
     bool BatchRunning = false;
+    // A close request came during a batch: it ends after the file in hand, and the window closes.
+    bool CloseRequested = false;
     // The rows of the list's items, by item index: their fields are drawn and their source
     // opened as they are, never read back from a text whose names may hold "|".
     std::vector<ResultRow> ResultRows;

@@ -12,10 +12,14 @@ add_library(tessaly_window STATIC
     DetachedProcess.h
     HeaderControl.cpp
     HeaderControl.h
+    InputHold.cpp
+    InputHold.h
     ResultItemDelegate.cpp
     ResultItemDelegate.h
     ShownText.cpp
     ShownText.h
+    SignalCloser.cpp
+    SignalCloser.h
 )
 target_include_directories(tessaly_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(tessaly_window PUBLIC Qt6::Widgets tessaly_convert_core)

@@ -9,6 +9,9 @@
 //                            under the point took the drop, as its XdndFinished says; then
 //                            the number of times the target asked for the files
 //   grab X Y W H FILE     -> "ok" once the screen rectangle is saved as FILE (binary PPM)
+//   click X Y             -> "ok" once the left button is pressed and released at the point
+//   close X Y             -> "ok" once the top-level window at the point is asked to close,
+//                            as a window manager's close button asks it; "none" if none is there
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -46,9 +49,12 @@ public:
     std::string Window(const std::string& title);
     std::string Drag(int x, int y, const std::vector<std::string>& urls);
     std::string Grab(int x, int y, int width, int height, const std::string& file);
+    std::string Click(int x, int y);
+    std::string Close(int x, int y);
 
 private:
     Atom A(const char* name) { return XInternAtom(X, name, False); }
+    ::Window TopLevelAt(int x, int y);
     ::Window XdndTarget(int x, int y);
     void Send(::Window target, const char* type, long l0, long l1, long l2, long l3, long l4);
     // Waits for the next client message of type, serving the data meanwhile; false when none
@@ -94,11 +100,16 @@ std::string Peer::Window(const std::string& title) {
     }
 }
 
-// The top-level window under the point that takes drops.
-::Window Peer::XdndTarget(int x, int y) {
+::Window Peer::TopLevelAt(int x, int y) {
     ::Window child = None;
     int unusedX, unusedY;
     XTranslateCoordinates(X, Root, Root, x, y, &unusedX, &unusedY, &child);
+    return child;
+}
+
+// The top-level window under the point that takes drops.
+::Window Peer::XdndTarget(int x, int y) {
+    const ::Window child = TopLevelAt(x, y);
     Atom type;
     int format;
     unsigned long items, after;
@@ -236,6 +247,22 @@ std::string Peer::Grab(int x, int y, int width, int height, const std::string& f
     return written ? "ok" : "failed";
 }
 
+std::string Peer::Click(int x, int y) {
+    XTestFakeMotionEvent(X, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(X, 1, True, CurrentTime);
+    XTestFakeButtonEvent(X, 1, False, CurrentTime);
+    XSync(X, False);
+    return "ok";
+}
+
+std::string Peer::Close(int x, int y) {
+    const ::Window window = TopLevelAt(x, y);
+    if (window == None)
+        return "none";
+    Send(window, "WM_PROTOCOLS", A("WM_DELETE_WINDOW"), CurrentTime, 0, 0, 0);
+    return "ok";
+}
+
 } // namespace
 
 int main() {
@@ -267,6 +294,10 @@ int main() {
             std::string file;
             words >> x >> y >> width >> height >> file;
             answer = peer.Grab(x, y, width, height, file);
+        } else if (command == "click" || command == "close") {
+            int x = 0, y = 0;
+            words >> x >> y;
+            answer = command == "click" ? peer.Click(x, y) : peer.Close(x, y);
         }
         std::cout << answer << std::endl;
     }

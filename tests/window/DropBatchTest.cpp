@@ -8,15 +8,19 @@
 #include "RvWaveComponent.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -76,39 +80,50 @@ QString Row(const std::string& name, const std::string& folder, const std::strin
 
 } // namespace
 
-TEST_F(WindowTest, DropConvertsEveryFileInOrderWhileCountingThem) {
+TEST_F(WindowTest, DropConvertsEveryFileInOrderCountingThemAtMostOnceAFrame) {
     WriteIntoResultFolder();
-    const std::vector<std::string> paths = {WriteWave("c.wav"), WriteWave("a.wav"),
-                                            WriteWave("b.wav")};
+    const int count = 200;
+    std::vector<std::string> paths;
+    for (int n = count; n > 0; --n)
+        paths.push_back(WriteWave(std::to_string(n) + ".wav"));
     ProgressRecorder progress(Control<QLabel>("Label6"), Control<QProgressBar>("PB"),
                               Control<QListWidget>("LB"));
     ListPaintRecorder listPaints(Control<QListWidget>("LB"));
 
+    QElapsedTimer batch;
+    batch.start();
     ASSERT_TRUE(Drop(paths));
+    const qint64 milliseconds = batch.elapsed();
 
     const std::string source = Sources.path() + "/", target = Results.path() + "/";
     const char* mono = "44100Hz 16Bit Mono";
-    EXPECT_EQ(Rows(), QStringList({Row("c.wav", source, target, "変換完了", mono, mono),
-                                   Row("a.wav", source, target, "変換完了", mono, mono),
-                                   Row("b.wav", source, target, "変換完了", mono, mono)}));
-    for (const char* name : {"a.wav", "b.wav", "c.wav"})
-        EXPECT_TRUE(FileExists(Results / name)) << name;
+    QStringList expected;
+    for (const std::string& path : paths)
+        expected << Row(FileNamePart(path), source, target, "変換完了", mono, mono);
+    EXPECT_EQ(Rows(), expected);
+    for (const std::string& path : paths)
+        EXPECT_TRUE(FileExists(Results / FileNamePart(path))) << path;
 
-    ASSERT_EQ(progress.Frames.size(), 3u);
-    for (int n = 1; n <= 3; ++n) {
-        const ProgressFrame& frame = progress.Frames[n - 1];
-        EXPECT_EQ(frame.Counter, QStringLiteral("%1/3").arg(n));
+    // Each time the screen is brought up to date, it shows the file in hand and the rows before
+    // it; the first file is always shown, and no two updates come within a 16 ms frame.
+    ASSERT_FALSE(progress.Frames.empty());
+    EXPECT_LE(progress.Frames.size(), static_cast<std::size_t>(milliseconds / 16 + 1));
+    int previous = 0;
+    for (const ProgressFrame& frame : progress.Frames) {
+        const int n = frame.Counter.section('/', 0, 0).toInt();
+        EXPECT_EQ(frame.Counter, QStringLiteral("%1/%2").arg(n).arg(count));
+        EXPECT_GT(n, previous);
         EXPECT_EQ(frame.Value, n - 1);
         EXPECT_EQ(frame.Minimum, 0);
-        EXPECT_EQ(frame.Maximum, 2);
+        EXPECT_EQ(frame.Maximum, count - 1);
         EXPECT_TRUE(frame.PanelVisible);
         EXPECT_EQ(frame.Rows, n - 1);
+        previous = n;
     }
-    // Each row was painted at once, before the next file was taken up.
-    for (int rows = 1; rows <= 3; ++rows)
-        EXPECT_NE(std::find(listPaints.RowsAtPaint.begin(), listPaints.RowsAtPaint.end(), rows),
-                  listPaints.RowsAtPaint.end())
-            << rows;
+    EXPECT_EQ(progress.Frames[0].Counter, QStringLiteral("1/%1").arg(count));
+    // The whole list is painted when the batch ends.
+    ASSERT_FALSE(listPaints.RowsAtPaint.empty());
+    EXPECT_EQ(listPaints.RowsAtPaint.back(), count);
     EXPECT_FALSE(Control<QWidget>("Panel4")->isVisible());
 }
 
@@ -145,13 +160,37 @@ TEST_F(WindowTest, DropsOnAnyPartOfTheWindowArriveAtTheWindow) {
 TEST_F(WindowTest, ItemsThatAreNotLocalFilesAreIgnored) {
     WriteIntoResultFolder();
     auto* list = Control<QListWidget>("LB")->viewport();
-    EXPECT_FALSE(DropUrls({QUrl("https://example.org/a.wav")}, list));
+    const QString path = QString::fromStdString(WriteWave("a.wav"));
+    // A file of the same name on another machine is not this one's.
+    EXPECT_FALSE(
+        DropUrls({QUrl("https://example.org/a.wav"), QUrl("file://elsewhere" + path)}, list));
     EXPECT_TRUE(Rows().isEmpty());
-    EXPECT_TRUE(DropUrls({QUrl("https://example.org/a.wav"),
-                          QUrl::fromLocalFile(QString::fromStdString(WriteWave("a.wav")))},
+    EXPECT_TRUE(DropUrls({QUrl("https://example.org/a.wav"), QUrl::fromLocalFile(path),
+                          QUrl("file://localhost" + path)},
                          list));
-    ASSERT_EQ(Rows().size(), 1);
+    ASSERT_EQ(Rows().size(), 2);
     EXPECT_TRUE(Rows()[0].startsWith("a.wav|"));
+    EXPECT_TRUE(Rows()[1].startsWith("a.wav|"));
+}
+
+// A source told its files were moved may delete them: they are taken as a copy, or a link,
+// whatever the source proposes, and refused when it offers only a move.
+TEST_F(WindowTest, DropsAreTakenAsCopiesWheneverTheSourceAllows) {
+    WriteIntoResultFolder();
+    const QList<QUrl> urls = {QUrl::fromLocalFile(QString::fromStdString(WriteWave("a.wav")))};
+    auto* list = Control<QListWidget>("LB")->viewport();
+    const struct {
+        Qt::DropActions Offered;
+        Qt::KeyboardModifiers Keys; // Shift proposes a move
+        Qt::DropAction Taken;
+    } cases[] = {{Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier, Qt::CopyAction},
+                 {Qt::MoveAction | Qt::LinkAction, Qt::ShiftModifier, Qt::LinkAction},
+                 {Qt::MoveAction, Qt::NoModifier, Qt::IgnoreAction}};
+    for (const auto& drop : cases)
+        EXPECT_EQ(DeliverDropAs(urls, list, drop.Offered, drop.Keys), drop.Taken) << drop.Offered;
+    for (int turn = 0; turn < 10 && Rows().size() < 2; ++turn)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(Rows().size(), 2);
 }
 
 TEST_F(WindowTest, SecondDropAppendsUnderTheFirst) {
@@ -241,4 +280,41 @@ TEST_F(WindowTest, FailureLeavingTheBatchHidesTheProgressPanelAndReachesTheCentr
     EXPECT_NE(shown[0].find(": InternalWave should not be Nil"), std::string::npos) << shown[0];
     EXPECT_TRUE(Rows().isEmpty());
     EXPECT_FALSE(Control<QWidget>("Panel4")->isVisible());
+}
+
+TEST_F(WindowTest, InputDuringABatchWaitsForItsEndAndComesBeforeTheDropsThatWaited) {
+    WriteIntoResultFolder();
+    std::vector<std::string> batch;
+    for (int n = 0; n < 20; ++n)
+        batch.push_back(WriteWave("batch" + std::to_string(n) + ".wav"));
+    const auto url = [this](const char* name) {
+        return QUrl::fromLocalFile(QString::fromStdString(WriteWave(name)));
+    };
+    const QList<QUrl> first = {url("first.wav")}, second = {url("second.wav")};
+    bool checkedDuringBatch = true;
+    // Once the batch serves the event loop: two drops, and between them a click on "8Bit" made
+    // as the platform delivers it, to the window.
+    std::function<void()> duringBatch = [&] {
+        if (!Control<QWidget>("Panel4")->isVisible())
+            return QTimer::singleShot(0, &Form, duringBatch);
+        auto* list = Control<QListWidget>("LB")->viewport();
+        ASSERT_TRUE(DeliverDrop(first, list));
+        auto* button = Control<QWidget>("RadioButton8");
+        QTest::mouseClick(Form.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          button->mapTo(&Form, QPoint(6, button->height() / 2)));
+        ASSERT_TRUE(DeliverDrop(second, list));
+        checkedDuringBatch = Control<QRadioButton>("RadioButton8")->isChecked();
+    };
+    QTimer::singleShot(0, &Form, duringBatch);
+    ASSERT_TRUE(Drop(batch));
+    for (int turn = 0; turn < 10 && Rows().size() < 22; ++turn)
+        QCoreApplication::processEvents();
+
+    EXPECT_FALSE(checkedDuringBatch);
+    const QStringList rows = Rows();
+    ASSERT_EQ(rows.size(), 22);
+    for (int n = 0; n < 20; ++n)
+        EXPECT_TRUE(rows[n].endsWith("→44100Hz 16Bit Mono")) << rows[n].toStdString();
+    EXPECT_TRUE(rows[20].startsWith("first.wav|") && rows[20].endsWith("→44100Hz 8Bit Mono"));
+    EXPECT_TRUE(rows[21].startsWith("second.wav|") && rows[21].endsWith("→44100Hz 8Bit Mono"));
 }

@@ -46,6 +46,12 @@ bool WindowTest::DropUrls(const QList<QUrl>& urls, QWidget* target) {
 }
 
 bool WindowTest::DeliverDrop(const QList<QUrl>& urls, QWidget* target) {
+    return DeliverDropAs(urls, target, Qt::CopyAction | Qt::MoveAction, Qt::NoModifier) ==
+           Qt::CopyAction;
+}
+
+Qt::DropAction WindowTest::DeliverDropAs(const QList<QUrl>& urls, QWidget* target,
+                                         Qt::DropActions actions, Qt::KeyboardModifiers modifiers) {
     // File managers offer the paths as text too, which a text box would take for itself.
     QMimeData data;
     data.setUrls(urls);
@@ -54,12 +60,11 @@ bool WindowTest::DeliverDrop(const QList<QUrl>& urls, QWidget* target) {
         lines << url.toString();
     data.setText(lines.join(QLatin1Char('\n')));
     const QPoint point = target->mapTo(&Form, target->rect().center());
-    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
-    QDragEnterEvent enter(point, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(point, actions, &data, Qt::LeftButton, modifiers);
     QApplication::sendEvent(Form.windowHandle(), &enter);
-    QDropEvent drop(QPointF(point), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(point), actions, &data, Qt::LeftButton, modifiers);
     QApplication::sendEvent(Form.windowHandle(), &drop);
-    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+    return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
 }
 
 void WindowTest::Click(const char* buttonName) {

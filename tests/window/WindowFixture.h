@@ -44,6 +44,9 @@ protected:
     bool DropUrls(const QList<QUrl>& urls, QWidget* target);
     // Only the drop itself: whether the window took it as a copy. The batch has not run yet.
     bool DeliverDrop(const QList<QUrl>& urls, QWidget* target);
+    // The same with the actions the source offers and the keys held: how the window took it.
+    Qt::DropAction DeliverDropAs(const QList<QUrl>& urls, QWidget* target, Qt::DropActions actions,
+                                 Qt::KeyboardModifiers modifiers);
     void Click(const char* buttonName);
     // Chooses "指定フォルダ" with the result folder typed into the box.
     void WriteIntoResultFolder();
