@@ -293,7 +293,9 @@ int BitsOf(const std::string& path) {
     return image.size() > 34 ? image[34] : -1;
 }
 
-TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropMadeAfterIt) {
+// A click made during a batch waits for its end, and takes effect before the drops that waited,
+// which then run in the order they came.
+TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropsThatWaited) {
     ASSERT_NO_FATAL_FAILURE(LocateWindow());
     // Where the window's layout puts the "8Bit" choice, laid out off the screen.
     TForm1 layout;
@@ -304,15 +306,18 @@ TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropMadeAfterIt) {
     const std::vector<std::string> batch = WriteWaves("long-", 1000, 88200);
     ASSERT_EQ(Drag(batch), "copy 1");
     Watch.AwaitCount(100);
+    const std::vector<std::string> first = WriteWaves("first-", 2, 4);
+    ASSERT_EQ(Drag(first), "copy 1");
     ASSERT_EQ(Peer.Ask("click " + At(indicator)), "ok");
-    const std::vector<std::string> later = WriteWaves("later-", 2, 4);
-    ASSERT_EQ(Drag(later), "copy 1");
+    const std::vector<std::string> second = WriteWaves("second-", 2, 4);
+    ASSERT_EQ(Drag(second), "copy 1");
     EXPECT_LT(Watch.Count(), batch.size()) << "the batch ended before the click";
     ExpectEveryDropOnceInOrder();
     for (const std::string& name : batch)
         ASSERT_EQ(BitsOf(Program / ("Waves/" + name)), 16) << name;
-    for (const std::string& name : later)
-        EXPECT_EQ(BitsOf(Program / ("Waves/" + name)), 8) << name;
+    for (const auto& drop : {first, second})
+        for (const std::string& name : drop)
+            EXPECT_EQ(BitsOf(Program / ("Waves/" + name)), 8) << name;
 }
 
 // Closed by its close button, a logout's SIGHUP or a kill's SIGTERM during a long batch, the

@@ -14,13 +14,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
-#include <QTest>
-#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -280,41 +277,4 @@ TEST_F(WindowTest, FailureLeavingTheBatchHidesTheProgressPanelAndReachesTheCentr
     EXPECT_NE(shown[0].find(": InternalWave should not be Nil"), std::string::npos) << shown[0];
     EXPECT_TRUE(Rows().isEmpty());
     EXPECT_FALSE(Control<QWidget>("Panel4")->isVisible());
-}
-
-TEST_F(WindowTest, InputDuringABatchWaitsForItsEndAndComesBeforeTheDropsThatWaited) {
-    WriteIntoResultFolder();
-    std::vector<std::string> batch;
-    for (int n = 0; n < 20; ++n)
-        batch.push_back(WriteWave("batch" + std::to_string(n) + ".wav"));
-    const auto url = [this](const char* name) {
-        return QUrl::fromLocalFile(QString::fromStdString(WriteWave(name)));
-    };
-    const QList<QUrl> first = {url("first.wav")}, second = {url("second.wav")};
-    bool checkedDuringBatch = true;
-    // Once the batch serves the event loop: two drops, and between them a click on "8Bit" made
-    // as the platform delivers it, to the window.
-    std::function<void()> duringBatch = [&] {
-        if (!Control<QWidget>("Panel4")->isVisible())
-            return QTimer::singleShot(0, &Form, duringBatch);
-        auto* list = Control<QListWidget>("LB")->viewport();
-        ASSERT_TRUE(DeliverDrop(first, list));
-        auto* button = Control<QWidget>("RadioButton8");
-        QTest::mouseClick(Form.windowHandle(), Qt::LeftButton, Qt::NoModifier,
-                          button->mapTo(&Form, QPoint(6, button->height() / 2)));
-        ASSERT_TRUE(DeliverDrop(second, list));
-        checkedDuringBatch = Control<QRadioButton>("RadioButton8")->isChecked();
-    };
-    QTimer::singleShot(0, &Form, duringBatch);
-    ASSERT_TRUE(Drop(batch));
-    for (int turn = 0; turn < 10 && Rows().size() < 22; ++turn)
-        QCoreApplication::processEvents();
-
-    EXPECT_FALSE(checkedDuringBatch);
-    const QStringList rows = Rows();
-    ASSERT_EQ(rows.size(), 22);
-    for (int n = 0; n < 20; ++n)
-        EXPECT_TRUE(rows[n].endsWith("→44100Hz 16Bit Mono")) << rows[n].toStdString();
-    EXPECT_TRUE(rows[20].startsWith("first.wav|") && rows[20].endsWith("→44100Hz 8Bit Mono"));
-    EXPECT_TRUE(rows[21].startsWith("second.wav|") && rows[21].endsWith("→44100Hz 8Bit Mono"));
 }
