@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include <fcntl.h>
@@ -207,6 +210,33 @@ TEST_F(FileStreams, OnePassConversionOfAMappedFileMatchesStepwiseConversionInMem
         EXPECT_TRUE(std::equal(oneWay.WaveData.data(), oneWay.WaveData.data() + oneWay.DataSize(),
                                otherWay.WaveData.data()));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A SIGBUS sent by another process is no cut of a mapped file. Where the program ignored it
+// before the guard came in, it is still ignored, and the guard stays to catch a later cut. Run
+// in a fresh process, where the guard is not yet in place.
+TEST_F(FileStreams, SentBusErrorIsNoCutAndTheGuardStaysForTheNextOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto cutCaughtAfterASentSignal = [&] {
+        const std::string source = Dir / "long.wav";
+        WriteFileBytes(source, WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11)));
+        std::signal(SIGBUS, SIG_IGN);
+        Rv.LoadFromFile(source);
+        kill(getpid(), SIGBUS);
+        bool caught = truncate(source.c_str(), 4096) == 0;
+        try {
+            Rv.SetBits(8);
+            caught = false;
+        } catch (const EStreamError&) {
+        }
+        std::filesystem::remove_all(Dir.path());
+        std::_Exit(caught ? 0 : 1);
+    };
+    EXPECT_EXIT(cutCaughtAfterASentSignal(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace
