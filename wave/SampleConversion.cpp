@@ -152,14 +152,16 @@ inline void FloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sa
 }
 
 // The count is a constant for the usual layouts, so the inner loop unrolls into straight code.
+// The sum starts from the first sample, not from zero: +0.0 + -0.0 is +0.0, so a float sum
+// from zero would lose the sign of a frame of negative zeros.
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
     const std::uint32_t count = FixedChannels != 0 ? FixedChannels : channels;
     const std::uint64_t frameSize = Sample::Width * count;
     for (std::uint64_t f = 0; f < frames; ++f) {
-        typename Sample::Sum sum = 0;
-        for (std::uint32_t c = 0; c < count; ++c)
+        typename Sample::Sum sum = Sample::Load(in + frameSize * f);
+        for (std::uint32_t c = 1; c < count; ++c)
             sum += Sample::Load(in + frameSize * f + Sample::Width * c);
         Sample::Store(out + Sample::Width * f, sum / static_cast<typename Sample::Sum>(count));
     }
