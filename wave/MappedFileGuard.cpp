@@ -10,10 +10,10 @@
 namespace MappedFileGuard {
 namespace {
 
-// The handler may interrupt a change of a range, in this thread or while another thread makes
-// it, so each range is guarded by a sequence count: odd while it changes, and a reader that saw
-// it change or odd reads again. A fault never sees the begin of one range with the end of
-// another. A free ticket has an empty range.
+// A fault in one thread may come while another thread changes a range, so each range has a
+// sequence count, odd while the range changes: a reader that finds it odd or changed reads
+// again, and never sees the begin of one range with the end of another. A ticket is Taken
+// while a wave holds it; a free ticket has an empty range.
 struct Range {
     std::atomic<bool> Taken{false};
     std::atomic<std::uint32_t> Sequence{0};
@@ -60,22 +60,29 @@ void PassOn(int signal, siginfo_t* info, void* context) {
 }
 
 // Every page from the faulting one to the end of its mapping lies past the end of the
-// shortened file, so one anonymous mapping of zeros replaces them all. Only a fault (a
-// positive si_code) has an address: a signal sent by kill() or raise() carries none.
-void OnBusError(int signal, siginfo_t* info, void* context) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+// shortened file, so one anonymous mapping of zeros replaces them all. False when the address
+// lies in no watched range.
+bool ZeroPagesFrom(std::uintptr_t address) {
     for (Range& range : Ranges) {
         std::uintptr_t end = 0;
-        if (info->si_code <= 0 || !Covers(range, address, end))
+        if (!Covers(range, address, end))
             continue;
         const std::uintptr_t page = address & ~PageMask;
         void* zeros = mmap(reinterpret_cast<void*>(page), end - page, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-        if (zeros != MAP_FAILED) {
-            range.Cut.store(true);
-            return;
-        }
+        if (zeros == MAP_FAILED)
+            return false;
+        range.Cut.store(true);
+        return true;
     }
+    return false;
+}
+
+// Only a fault (a positive si_code) has an address: a signal sent by kill() or raise() has
+// none, and is never taken for a cut.
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    if (info->si_code > 0 && ZeroPagesFrom(reinterpret_cast<std::uintptr_t>(info->si_addr)))
+        return;
     PassOn(signal, info, context);
 }
 

@@ -313,8 +313,8 @@ void TFileReplaceStream::Commit() {
         throw EWriteError();
     if (::close(Temp.release()) != 0)
         throw EWriteError();
-    // A stop asked for meanwhile gives the file up, as a failed write does: the program is
-    // about to end, and must not leave it behind or put it in place half checked.
+    // A stop asked for meanwhile gives the file up as a failed write does, and the temporary
+    // file goes: the program ends with the file in hand not written at all.
     if (StopRequest::Pending())
         throw EWriteError();
     if (::rename(TempName.c_str(), Target.c_str()) != 0)
