@@ -212,10 +212,6 @@ TEST_F(FileStreams, OnePassConversionOfAMappedFileMatchesStepwiseConversionInMem
     }
 }
 
-} // namespace
-
-namespace {
-
 // A SIGBUS sent by another process is no cut of a mapped file. Where the program ignored it
 // before the guard came in, it is still ignored, and the guard stays to catch a later cut. Run
 // in a fresh process, where the guard is not yet in place.
