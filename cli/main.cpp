@@ -3,6 +3,7 @@
 #include "ConvertFile.h"
 #include "PathParts.h"
 #include "RvWaveComponent.h"
+#include "StopRequest.h"
 
 #include <csignal>
 #include <cstdio>
@@ -35,13 +36,57 @@ int ConvertAll(const CommandLine& line) {
     TRvWave wave; // one wave for the whole run, carried from file to file as in one drop
     bool allConverted = true;
     Progress progress(line.Files.size());
-    for (std::size_t i = 0; i < line.Files.size(); ++i) {
+    for (std::size_t i = 0; i < line.Files.size() && !StopRequest::Pending(); ++i) {
         progress.Show(i + 1);
         const ResultRow row = ConvertFile(line.Files[i], line.Settings, programFolder, wave);
+        // The file in hand when a stop came was given up unless it was finished: it gets no row.
+        if (StopRequest::Pending() && !row.Converted())
+            break;
         std::cout << row.Text() << line.RowEnd << std::flush;
         allConverted = allConverted && row.Converted();
     }
     return allConverted ? 0 : 1;
+}
+
+void OnStopSignal(int signal) {
+    StopRequest::Request(signal);
+}
+
+// SIGINT, SIGTERM and SIGHUP stop the run at the next file, or at the save in hand before it
+// puts its file in place; a signal ignored when the program started (nohup) stays ignored.
+void CatchStopSignals() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// Ends the process by the signal that asked it to stop, with that signal's default action, as
+// if it had never been caught: the shell then sees 130, 143 or 129.
+void EndIfStopRequested() {
+    const int signal = StopRequest::Pending();
+    if (signal == 0)
+        return;
+    std::cout.flush();
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+    _exit(128 + signal);
+}
+
+int Run(const CommandLine& line) {
+    try {
+        return ConvertAll(line);
+    } catch (const std::exception& failure) {
+        // The rows printed so far stay; the run ends at the file that raised.
+        std::cerr << "tessaly-convert: " << failure.what() << '\n';
+        return 1;
+    }
 }
 
 } // namespace
@@ -64,11 +109,8 @@ int main(int argc, char** argv) {
         std::cout << "tessaly-convert " << TESSALY_VERSION << '\n';
         return 0;
     }
-    try {
-        return ConvertAll(line);
-    } catch (const std::exception& failure) {
-        // The rows printed so far stay; the run ends at the file that raised.
-        std::cerr << "tessaly-convert: " << failure.what() << '\n';
-        return 1;
-    }
+    CatchStopSignals();
+    const int status = Run(line);
+    EndIfStopRequested();
+    return status;
 }

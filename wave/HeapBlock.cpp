@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <limits>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -74,21 +76,29 @@ HeapBlock HeapBlock::MapFile(int fd, std::uint64_t size) {
     if (p == MAP_FAILED)
         return block;
     auto* bytes = static_cast<std::uint8_t*>(p);
-    const int ticket =
-        MappedFileGuard::Watch(bytes, static_cast<std::uint64_t>(PageUp(bytes + size) - bytes));
+    const int file = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    const auto pages = static_cast<std::uint64_t>(PageUp(bytes + size) - bytes);
+    const int ticket = file < 0 ? -1 : MappedFileGuard::Watch(bytes, pages);
     if (ticket < 0) {
+        if (file >= 0)
+            close(file);
         munmap(p, size);
         return block;
     }
     block.Base = block.Bytes = bytes;
-    block.Capacity = block.Size = size;
+    block.Capacity = block.Size = block.FileSize = size;
     block.Mapped = true;
     block.Watched = ticket;
+    block.File = file;
     return block;
 }
 
 bool HeapBlock::Intact() const {
-    return Watched < 0 || !MappedFileGuard::WasCut(Watched);
+    if (Watched < 0)
+        return true;
+    struct stat st {};
+    return !MappedFileGuard::WasCut(Watched) && fstat(File, &st) == 0 &&
+           static_cast<std::uint64_t>(st.st_size) >= FileSize;
 }
 
 void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
@@ -108,7 +118,8 @@ void HeapBlock::ReleaseReadPages(std::uint64_t from, std::uint64_t to) {
 HeapBlock::HeapBlock(HeapBlock&& other) noexcept
     : Base(std::exchange(other.Base, nullptr)), Capacity(std::exchange(other.Capacity, 0)),
       Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),
-      Mapped(std::exchange(other.Mapped, false)), Watched(std::exchange(other.Watched, -1)) {}
+      Mapped(std::exchange(other.Mapped, false)), Watched(std::exchange(other.Watched, -1)),
+      File(std::exchange(other.File, -1)), FileSize(std::exchange(other.FileSize, 0)) {}
 
 HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
     if (this != &other) {
@@ -119,6 +130,8 @@ HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
         Size = std::exchange(other.Size, 0);
         Mapped = std::exchange(other.Mapped, false);
         Watched = std::exchange(other.Watched, -1);
+        File = std::exchange(other.File, -1);
+        FileSize = std::exchange(other.FileSize, 0);
     }
     return *this;
 }
@@ -151,6 +164,8 @@ void HeapBlock::ReleasePagesOutside() {
 void HeapBlock::reset() {
     if (Watched >= 0)
         MappedFileGuard::Forget(std::exchange(Watched, -1));
+    if (File >= 0)
+        close(std::exchange(File, -1));
     if (Base) {
         if (Mapped)
             munmap(Base, Capacity);

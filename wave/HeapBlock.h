@@ -19,7 +19,8 @@ public:
     // The first size bytes of an open file, mapped read-only and private: the file's pages in
     // the page cache serve as the block, nothing is copied or zeroed. No block when the file
     // is smaller than 32 MiB or cannot be mapped. A page the file no longer covers when it is
-    // touched (the file was shortened meanwhile) reads as zero, and Intact() turns false.
+    // touched (the file was shortened meanwhile) reads as zero, and Intact() turns false. The
+    // block keeps its own descriptor of the file, to see it shrink.
     static HeapBlock MapFile(int fd, std::uint64_t size);
 
     HeapBlock(HeapBlock&& other) noexcept;
@@ -31,7 +32,9 @@ public:
     const std::uint8_t* data() const { return Bytes; }
     std::uint64_t size() const { return Size; }
     explicit operator bool() const { return Bytes != nullptr; }
-    // False once a mapped file was found shorter than the block: its bytes are not the file's.
+    // False once a mapped file was found shorter than the block, or is now shorter than when
+    // it was mapped: a cut inside the last page gives zeros without a fault, so what was read
+    // before the check may not be the file's bytes.
     bool Intact() const;
     // A mapped file is read-only.
     bool Writable() const { return Watched < 0; }
@@ -59,5 +62,7 @@ private:
     std::uint8_t* Bytes = nullptr;
     std::uint64_t Size = 0;
     bool Mapped = false;
-    int Watched = -1; // the ticket of a mapped file's range, or -1
+    int Watched = -1;           // the ticket of a mapped file's range, or -1
+    int File = -1;              // a mapped file's descriptor, or -1
+    std::uint64_t FileSize = 0; // its size when it was mapped
 };

@@ -70,6 +70,12 @@ inline void Store24(std::uint8_t* p, std::int32_t value) {
     p[2] = static_cast<std::uint8_t>(value >> 16);
 }
 
+// The zero a float frame's sum starts from: -0.0, as x + -0.0 is x for every x, where
+// +0.0 + -0.0 is +0.0 and a frame of negative zeros would lose its sign. It is read where the
+// compiler cannot see it: a known -0.0 would be dropped and the additions ordered anew, which
+// changes the NaN that a frame of several NaNs ends with.
+volatile double NegativeZero = -0.0;
+
 // One sample kind at a time: its container width, and its samples read as and stored from
 // the type their frame is summed in. A sum of up to 65535 8- or 16-bit samples fits 32 bits.
 // Wider ones are summed and divided in double, which vector units do in several lanes at once,
@@ -80,6 +86,7 @@ inline void Store24(std::uint8_t* p, std::int32_t value) {
 struct Pcm8 {
     static constexpr std::uint64_t Width = 1;
     using Sum = std::int32_t;
+    static Sum Zero() { return 0; }
     static Sum Load(const std::uint8_t* p) { return *p; }
     static void Store(std::uint8_t* p, Sum v) { *p = static_cast<std::uint8_t>(v); }
 };
@@ -87,6 +94,7 @@ struct Pcm8 {
 struct Pcm16 {
     static constexpr std::uint64_t Width = 2;
     using Sum = std::int32_t;
+    static Sum Zero() { return 0; }
     static Sum Load(const std::uint8_t* p) { return static_cast<std::int16_t>(Load16(p)); }
     static void Store(std::uint8_t* p, Sum v) { Store16(p, static_cast<std::uint16_t>(v)); }
 };
@@ -94,6 +102,7 @@ struct Pcm16 {
 struct Pcm24 {
     static constexpr std::uint64_t Width = 3;
     using Sum = double;
+    static Sum Zero() { return 0; }
     static double Load(const std::uint8_t* p) { return Load24(p); }
     static void Store(std::uint8_t* p, double v) { Store24(p, static_cast<std::int32_t>(v)); }
 };
@@ -101,6 +110,7 @@ struct Pcm24 {
 struct Pcm32 {
     static constexpr std::uint64_t Width = 4;
     using Sum = double;
+    static Sum Zero() { return 0; }
     static double Load(const std::uint8_t* p) { return static_cast<std::int32_t>(Load32(p)); }
     static void Store(std::uint8_t* p, double v) {
         Store32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
@@ -110,6 +120,7 @@ struct Pcm32 {
 struct Float32 {
     static constexpr std::uint64_t Width = 4;
     using Sum = double;
+    static Sum Zero() { return NegativeZero; }
     static float Value(const std::uint8_t* p) { return std::bit_cast<float>(Load32(p)); }
     static double Load(const std::uint8_t* p) { return Value(p); }
     // Rounds to nearest, the default rounding mode.
@@ -121,6 +132,7 @@ struct Float32 {
 struct Float64 {
     static constexpr std::uint64_t Width = 8;
     using Sum = double;
+    static Sum Zero() { return NegativeZero; }
     static double Value(const std::uint8_t* p) { return std::bit_cast<double>(Load64(p)); }
     static double Load(const std::uint8_t* p) { return Value(p); }
     static void Store(std::uint8_t* p, double v) { Store64(p, std::bit_cast<std::uint64_t>(v)); }
@@ -157,8 +169,9 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
                       std::uint32_t channels) {
     const std::uint32_t count = FixedChannels != 0 ? FixedChannels : channels;
     const std::uint64_t frameSize = Sample::Width * count;
+    const typename Sample::Sum zero = Sample::Zero();
     for (std::uint64_t f = 0; f < frames; ++f) {
-        typename Sample::Sum sum = 0;
+        typename Sample::Sum sum = zero;
         for (std::uint32_t c = 0; c < count; ++c)
             sum += Sample::Load(in + frameSize * f + Sample::Width * c);
         Sample::Store(out + Sample::Width * f, sum / static_cast<typename Sample::Sum>(count));

@@ -1,5 +1,7 @@
 #include "Stream.h"
 
+#include "StopRequest.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -257,6 +259,9 @@ std::uint64_t TFileStream::Size() const {
 }
 
 TFileReplaceStream::TFileReplaceStream(const std::string& fileName) : FileName(fileName) {
+    // Once the program is asked to stop, no file is begun that it would have to clean up.
+    if (StopRequest::Pending())
+        throw EFCreateError(fileName);
     struct stat st {};
     bool exists = false;
     Target = ResolveLinks(fileName, exists, st);
@@ -307,6 +312,10 @@ void TFileReplaceStream::Commit() {
     if (Existing && ::fsync(Temp.get()) != 0)
         throw EWriteError();
     if (::close(Temp.release()) != 0)
+        throw EWriteError();
+    // A stop asked for meanwhile gives the file up as a failed write does, and the temporary
+    // file goes: the program ends with the file in hand not written at all.
+    if (StopRequest::Pending())
         throw EWriteError();
     if (::rename(TempName.c_str(), Target.c_str()) != 0)
         throw EFCreateError(FileName);

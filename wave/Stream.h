@@ -123,7 +123,8 @@ private:
 
 // Writes a file so that no failure loses data: the bytes go to a fresh temporary file in the
 // destination's folder, which Commit() flushes and renames over the destination. Until then
-// the destination is untouched; an uncommitted stream removes its temporary file.
+// the destination is untouched; an uncommitted stream removes its temporary file. Once a stop
+// is requested (StopRequest), no stream is made and none is committed.
 class TFileReplaceStream : public TStream {
 public:
     explicit TFileReplaceStream(const std::string& fileName); // raises EFCreateError

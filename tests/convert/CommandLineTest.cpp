@@ -37,6 +37,11 @@ TEST(CommandLineOptions, EveryOptionReachesTheSettings) {
     EXPECT_EQ(line.Files, std::vector<std::string>{"--odd-name.wav"});
     line = Parse({"--overwrite", "a.wav"});
     EXPECT_EQ(line.Settings.Destination, DestinationChoice::Overwrite);
+    line = Parse({"--rate", "8000", "--rate", "0", "--bits", "8", "--bits=0", "--channels", "1",
+                  "--channels", "0", "a.wav"});
+    EXPECT_EQ(line.Settings.RateChoice, 0) << "0 keeps, and the last value counts";
+    EXPECT_EQ(line.Settings.BitsChoice, 0);
+    EXPECT_EQ(line.Settings.ChannelsChoice, 0);
     EXPECT_EQ(Parse({"x", "--help"}).Action, CommandLine::ShowHelp);
 }
 

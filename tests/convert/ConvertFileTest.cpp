@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -58,13 +59,20 @@ protected:
     TRvWave Rv;
 };
 
+// A rate that is kept, as asked or as lower than asked, is not set again: the stored byte rate
+// stays as it was read, however wrong.
 TEST_F(ConvertFileTest, FileAlreadyInFormatIsSavedUnchanged) {
-    const std::string path = Source("a.wav", {1, 2, 44100, 16}, Samples16({1, 2, 3, 4}));
-    EXPECT_EQ(Convert(path), Row("a.wav", Dir.path() + "/", Out + "/", "変換完了",
-                                 "44100Hz 16Bit Stereo", "44100Hz 16Bit Stereo"));
-    Bytes samples;
-    EXPECT_EQ(Written(Out + "/a.wav", &samples).nSamplesPerSec, 44100u);
-    EXPECT_EQ(samples, Samples16({1, 2, 3, 4}));
+    const std::string path = Source("a.wav", {1, 2, 44100, 16, 1234}, Samples16({1, 2, 3, 4}));
+    for (const std::int32_t rate : {0, 44100, 48000}) {
+        Settings.RateChoice = rate;
+        EXPECT_EQ(Convert(path), Row("a.wav", Dir.path() + "/", Out + "/", "変換完了",
+                                     "44100Hz 16Bit Stereo", "44100Hz 16Bit Stereo"));
+        Bytes samples;
+        const TWaveFormatEx format = Written(Out + "/a.wav", &samples);
+        EXPECT_EQ(format.nSamplesPerSec, 44100u);
+        EXPECT_EQ(format.nAvgBytesPerSec, 1234u) << rate;
+        EXPECT_EQ(samples, Samples16({1, 2, 3, 4}));
+    }
 }
 
 TEST_F(ConvertFileTest, ConvertsRateWidthAndChannelsAsChosen) {
@@ -138,6 +146,11 @@ TEST_F(ConvertFileTest, OverwriteReplacesTheSource) {
     Bytes samples;
     EXPECT_EQ(Written(path, &samples).nChannels, 1);
     EXPECT_EQ(samples, Samples16({200}));
+
+    const std::string relative = std::filesystem::relative(path).string();
+    const auto again = Fields(Convert(relative));
+    EXPECT_EQ(again[1], relative.substr(0, relative.rfind('/') + 1));
+    EXPECT_EQ(again[2], again[1]) << "the folder stays as given";
 }
 
 TEST_F(ConvertFileTest, SpecifiedFolderIsUsedAsTyped) {
@@ -167,7 +180,9 @@ TEST_F(ConvertFileTest, EachFailingStepGivesItsOwnStatusWord) {
     Settings.KeepLowerRate = false;
     EXPECT_EQ(Fields(Convert(odd))[3], "変換完了");
     Settings.BitsChoice = 8;
-    EXPECT_EQ(Fields(Convert(odd))[3], "ビット変換に失敗しました");
+    const std::string bitsRow = Convert(odd);
+    EXPECT_EQ(Fields(bitsRow)[3], "ビット変換に失敗しました");
+    EXPECT_EQ(Fields(bitsRow)[5], "→16000Hz 16Bit Mono") << "the rate is relabelled first";
     Settings.BitsChoice = 0;
     Settings.ChannelsChoice = 2;
     const std::string row = Convert(odd);

@@ -52,6 +52,10 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(126);
     }
+    const rlimit noCore{0, 0};
+    if (options.Signal != 0 &&
+        (signal(options.Signal, SIG_DFL) == SIG_ERR || setrlimit(RLIMIT_CORE, &noCore) != 0))
+        _exit(126);
     if (options.AsNobody &&
         (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
         _exit(126);
@@ -59,10 +63,14 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     _exit(127);
 }
 
-int WaitWithDeadline(pid_t pid, int timeoutSeconds, bool& timedOut) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+int WaitWithDeadline(pid_t pid, const ChildOptions& options, bool& timedOut) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.TimeoutSeconds);
     int status = 0;
+    bool signalled = options.Signal == 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (!signalled && options.SignalWhen())
+            signalled = kill(pid, options.Signal) == 0;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -100,7 +108,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     if (pid == 0)
         BecomeChild(options, fileno(out), fileno(err), argp.data(), envp.data());
     ChildResult result;
-    result.ExitCode = WaitWithDeadline(pid, options.TimeoutSeconds, result.TimedOut);
+    result.ExitCode = WaitWithDeadline(pid, options, result.TimedOut);
     result.Out = ReadAll(out);
     result.Err = ReadAll(err);
     return result;

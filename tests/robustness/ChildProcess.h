@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ struct ChildOptions {
     std::uint64_t FileSizeLimit = 0; // RLIMIT_FSIZE in bytes; 0 leaves it unlimited
     bool AsNobody = false;           // run as the unprivileged user "nobody"
     int TimeoutSeconds = 60;
+    // Sent once, as soon as SignalWhen() holds (asked every 10 ms); the child starts with the
+    // signal's default action, and dumps no core.
+    int Signal = 0;
+    std::function<bool()> SignalWhen{};
 };
 
 struct ChildResult {

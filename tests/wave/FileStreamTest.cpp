@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include <fcntl.h>
@@ -147,8 +150,9 @@ TEST_F(FileStreams, FailedImageBuildLeavesDestinationAndNoTemporaryFile) {
 }
 
 // Files of 32 MiB and more are mapped, not read. One that another program cuts short after
-// the load fails the next step that touches the lost samples, with no SIGBUS, and saves nothing;
-// the next file converts.
+// the load, by pages or by a few bytes inside its last page (which then reads as zeros without
+// a fault), fails the next step that reads the samples, with no SIGBUS, and saves nothing; the
+// next file converts.
 TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileConverts) {
     const std::string source = Dir / "long.wav", saved = Dir / "out.wav";
     const Bytes image = WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11));
@@ -158,13 +162,15 @@ TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileCo
     };
     const std::function<void()> steps[] = {[&] { Rv.SetBits(8); }, [&] { Rv.SetChannels(1); },
                                            bothInOnePass, [&] { Rv.SaveToFile(saved); }};
-    for (const auto& step : steps) {
-        WriteFileBytes(source, image);
-        Rv.LoadFromFile(source);
-        ASSERT_EQ(truncate(source.c_str(), 4096), 0);
-        EXPECT_THROW(step(), EStreamError);
-        EXPECT_FALSE(FileExists(saved));
-    }
+    ASSERT_NE(image.size() % 4096, 0u);
+    for (const auto& step : steps)
+        for (const off_t size : {off_t{4096}, static_cast<off_t>(image.size() - 3)}) {
+            WriteFileBytes(source, image);
+            Rv.LoadFromFile(source);
+            ASSERT_EQ(truncate(source.c_str(), size), 0);
+            EXPECT_THROW(step(), EStreamError) << size;
+            EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"long.wav"});
+        }
     WriteFileBytes(source, image);
     Rv.LoadFromFile(source);
     Rv.SetBits(8);
@@ -204,6 +210,29 @@ TEST_F(FileStreams, OnePassConversionOfAMappedFileMatchesStepwiseConversionInMem
         EXPECT_TRUE(std::equal(oneWay.WaveData.data(), oneWay.WaveData.data() + oneWay.DataSize(),
                                otherWay.WaveData.data()));
     }
+}
+
+// A SIGBUS sent by another process is no cut of a mapped file. Where the program ignored it
+// before the guard came in, it is still ignored, and the guard stays to catch a later cut. Run
+// in a fresh process, where the guard is not yet in place.
+TEST_F(FileStreams, SentBusErrorIsNoCutAndTheGuardStaysForTheNextOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto cutCaughtAfterASentSignal = [&] {
+        const std::string source = Dir / "long.wav";
+        WriteFileBytes(source, WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11)));
+        std::signal(SIGBUS, SIG_IGN);
+        Rv.LoadFromFile(source);
+        kill(getpid(), SIGBUS);
+        bool caught = truncate(source.c_str(), 4096) == 0;
+        try {
+            Rv.SetBits(8);
+            caught = false;
+        } catch (const EStreamError&) {
+        }
+        std::filesystem::remove_all(Dir.path());
+        std::_Exit(caught ? 0 : 1);
+    };
+    EXPECT_EXIT(cutCaughtAfterASentSignal(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -315,6 +315,8 @@ TEST(ChangeChannels, RefusesWidthsItCannotReadAndStereoFromMore) {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
+// Rounds to 0.5 in float: a kernel that narrowed doubles to float would truncate up a step.
+constexpr double kJustBelowHalf = 0.5 - 0x1p-40;
 
 // Each wide kind to 16 and 8 bit at the edges of the rule: -1, the extremes, the truncation
 // boundaries, +-1.0 and beyond, NaN.
@@ -347,9 +349,13 @@ TEST(ChangeBits, WideSamplesTruncateTowardZero) {
          Floats32({-1.0f, -1.0f / 256, 0.5f, 1.0f, float(kInf)}),
          8,
          {0, 128, 192, 255, 255}},
-        {3, 64, Floats64({-kInf, -1.0, 32767.5 / 32768, 1.0, kNaN}), 16,
-         Samples16({-32768, -32768, 32767, 32767, 0})},
-        {3, 64, Floats64({-2.0, -0.99, -1.0 / 256, 1.0, kNaN}), 8, {0, 2, 128, 255, 128}},
+        {3, 64, Floats64({-kInf, -1.0, 32767.5 / 32768, 1.0, kNaN, kJustBelowHalf}), 16,
+         Samples16({-32768, -32768, 32767, 32767, 0, std::int16_t(kJustBelowHalf * 32768)})},
+        {3,
+         64,
+         Floats64({-2.0, -0.99, -1.0 / 256, 1.0, kNaN, kJustBelowHalf}),
+         8,
+         {0, 2, 128, 255, 128, std::uint8_t(int(kJustBelowHalf * 128) + 128)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.Tag) + "/" + std::to_string(c.Bits) + " to " +
@@ -366,7 +372,8 @@ TEST(ChangeBits, WideSamplesTruncateTowardZero) {
 }
 
 // Means of any channel count toward zero (8-bit from the unsigned bytes, integers summed in 64
-// bits, floats in double); copies of whole containers to stereo; a partial frame dropped.
+// bits, floats in double from the first sample, so negative zeros stay negative); copies of
+// whole containers to stereo, odd frame counts too; a partial frame dropped.
 TEST(ChangeChannels, EveryWidthToMonoAndStereo) {
     const std::int64_t min32 = INT32_MIN, max32 = INT32_MAX;
     const struct {
@@ -382,12 +389,24 @@ TEST(ChangeChannels, EveryWidthToMonoAndStereo) {
         {1, 32, 2, SamplesLE(4, {min32, min32 + 1, max32, max32}),
          SamplesLE(4, {min32 + 1, max32})},
         {1, 32, 3, SamplesLE(4, {max32, max32, -1}), SamplesLE(4, {(2 * max32 - 1) / 3})},
+        {1, 16, 4, Samples16({1, 2, 3, -13, 32767, 32767, 32767, -1}),
+         Samples16({(1 + 2 + 3 - 13) / 4, (3 * 32767 - 1) / 4})},
+        {1, 8, 5, {255, 255, 1, 0, 3, 9, 9, 9, 9, 8}, {(255 + 255 + 1 + 0 + 3) / 5, 44 / 5}},
+        {1, 24, 8,
+         SamplesLE(3, {-8388608, -8388608, -8388608, -8388608, -8388608, -8388608, -8388608, 1}),
+         SamplesLE(3, {(-8388608 * 7 + 1) / 8})},
         {3, 32, 2, Floats32({0.25f, -0.75f, 1.0f, 1.0f / (1 << 24)}), Floats32({-0.25f, 0.5f})},
         {3, 64, 6, Floats64({1, 2, 3, 4, 5, 6, 0.1, 0.2, 0.3, 0, 0, 0}),
          Floats64({3.5, (((0.1 + 0.2) + 0.3) + 0 + 0 + 0) / 6})},
-        {1, 24, 1, SamplesLE(3, {-2, 5}), SamplesLE(3, {-2, -2, 5, 5})},
+        {3, 32, 2, Floats32({-0.0f, -0.0f, -0.0f, 0.0f}),
+         Floats32({float((-0.0 + -0.0) / 2), float((-0.0 + 0.0) / 2)})},
+        {3, 64, 5, Floats64({-0.0, -0.0, -0.0, -0.0, -0.0}),
+         Floats64({((((-0.0 + -0.0) + -0.0) + -0.0) + -0.0) / 5})},
+        {1, 24, 1, SamplesLE(3, {-2, 5, 8388607}), SamplesLE(3, {-2, -2, 5, 5, 8388607, 8388607})},
+        {1, 32, 1, SamplesLE(4, {min32, 7, max32}),
+         SamplesLE(4, {min32, min32, 7, 7, max32, max32})},
         {3, 32, 1, Floats32({-0.0f}), Floats32({-0.0f, -0.0f})},
-        {3, 64, 1, Floats64({kNaN}), Floats64({kNaN, kNaN})},
+        {3, 64, 1, Floats64({kNaN, -0.0, 0.1}), Floats64({kNaN, kNaN, -0.0, -0.0, 0.1, 0.1})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.Tag) + "/" + std::to_string(c.Bits) + " from " +

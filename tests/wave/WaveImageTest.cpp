@@ -197,7 +197,8 @@ TEST(WaveImage, LongerFormatChunksLoadOnlyAsPcmOrFloat) {
 }
 
 TEST(WaveImage, ExtensibleWavesSaveInTheirFormButEightAndSixteenBitMonoAndStereo) {
-    const Format pcm16{1, 2, 44100, 16}, float6{3, 6, 8000, 32};
+    // The float record's block align (8) is not its frame's 24 bytes: "fact" counts frames.
+    const Format pcm16{1, 2, 44100, 16}, float6{3, 6, 8000, 32, 0, 8};
     TRvInternalWAVE wave, plain;
     Load(wave, Riff("WAVE", {Chunk("fmt ", ExtensibleRecord(pcm16, 12, 0x30, 1)),
                              Chunk("data", Samples16({1, 2}))}));
@@ -209,7 +210,7 @@ TEST(WaveImage, ExtensibleWavesSaveInTheirFormButEightAndSixteenBitMonoAndStereo
     Load(wave,
          Riff("WAVE", {Chunk("fmt ", ExtensibleRecord(float6, 24, 0x3F, 3)), Chunk("data", odd)}));
     Bytes frames;
-    AppendLE32(frames, 2);
+    AppendLE32(frames, 49 / (6 * 4));
     EXPECT_EQ(Save(wave), Riff("WAVE", {Chunk("fmt ", ExtensibleRecord(float6, 24, 0x3F, 3)),
                                         Chunk("fact", frames), Chunk("data", odd)}));
 }

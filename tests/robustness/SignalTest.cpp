@@ -1,0 +1,64 @@
+// Signals from other processes: a SIGBUS ends tessaly-convert as it ends any program, whatever
+// the guard of its mapped files does with bus errors; SIGINT, SIGTERM and SIGHUP stop it during
+// a save without a temporary file left, the files finished before it kept, and with the
+// signal's own status.
+#include "ChildProcess.h"
+#include "ConvertFile.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+bool HoldsTemporaryFile(const std::string& folder) {
+    for (const std::string& name : ListFolder(folder))
+        if (name.rfind(".tessaly-", 0) == 0)
+            return true;
+    return false;
+}
+
+TEST(SentSignal, BusErrorEndsTheRun) {
+    TempDir in, out;
+    WriteFileBytes(in / "long.wav", WaveImage({.Channels = 2}, Bytes(40u << 20, 0x11)));
+    std::vector<std::string> args = {TESSALY_CONVERT, "--bits", "8", "--dir", out.path()};
+    args.insert(args.end(), 30, in / "long.wav");
+    // The sanitizer's report of a bus error would stand in for the default action.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    ChildOptions options{
+        .Env = {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":handle_sigbus=0"}};
+    options.Signal = SIGBUS;
+    // Sent once the first file, mapped, is saved: the guard is in place.
+    options.SignalWhen = [&] { return FileExists(out / "long.wav"); };
+    const ChildResult run = RunChild(args, options);
+    EXPECT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 128 + SIGBUS) << run.Err;
+}
+
+TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        TempDir in, out;
+        WriteFileBytes(in / "first.wav", WaveImage({.Bits = 8}, {1, 2, 3}));
+        WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
+        ChildOptions options;
+        options.Signal = signal;
+        // Sent while the long file's 80 MiB are being written.
+        options.SignalWhen = [&] {
+            return FileExists(out / "first.wav") && HoldsTemporaryFile(out.path());
+        };
+        const ChildResult run = RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", out.path(),
+                                          in / "first.wav", in / "long.wav", in / "first.wav"},
+                                         options);
+        EXPECT_EQ(run.ExitCode, 128 + signal);
+        EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"first.wav"});
+        const Bytes first = ReadFileBytes(out / "first.wav");
+        EXPECT_EQ(Bytes(first.begin() + 46, first.end()),
+                  Samples16({(1 - 128) * 256, (2 - 128) * 256, (3 - 128) * 256}));
+        EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
+        EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1) << "one row";
+    }
+}
+
+} // namespace

@@ -1,0 +1,13 @@
+// A request to stop the program, made from a signal handler: a save that has not yet put its
+// file in place gives it up (its temporary file goes), so whoever stops next leaves no partial
+// file. The program itself checks Pending() between files and ends as the signal asks.
+#pragma once
+
+namespace StopRequest {
+
+// Notes the signal that asks the program to stop; safe to call from a signal handler.
+void Request(int signal) noexcept;
+// The signal of the request, or 0 when none was made.
+int Pending() noexcept;
+
+} // namespace StopRequest
