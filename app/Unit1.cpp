@@ -177,10 +177,10 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     });
     // Qt draws an empty range as a busy indicator: a single file gets an empty bar instead.
     ui->PB->setRange(0, std::max(count - 1, 1));
-    const std::string programFolder = ProgramFolder();
+    const std::string wavesParent = WavesParentFolder();
     for (int number = 1; number <= count; ++number) {
         ShowProgress(number, count);
-        AppendRow(ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV));
+        AppendRow(ConvertFile(paths[number - 1], ReadSettings(), wavesParent, *RV));
         // Other programs' messages are served between files, so a drop made now is taken (and
         // waits its turn) instead of timing out; mouse and keyboard input waits for the end.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
