@@ -100,7 +100,7 @@ ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& s
         status = channelsRefused;
     const std::string after = FormatDescription(wave);
     if (status.empty() && destination.empty())
-        status = StatusWord::SaveFailed;
+        status = StatusWord::SaveFailed; // no folder to save into: HOME is not set
     if (status.empty()) {
         Guarded(status, StatusWord::SaveFailed, [&] { wave.SaveToFile(destination); });
         if (status.empty())
