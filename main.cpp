@@ -5,7 +5,21 @@
 #include "SignalCloser.h"
 #include "Unit1.h"
 
+#include <QIcon>
+
 #include <csignal>
+
+namespace {
+
+// The icon theme's icon of an installed Tessaly, else the renders built into the program.
+QIcon WindowIcon() {
+    QIcon builtIn;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        builtIn.addFile(QStringLiteral(":/icon/%1.png").arg(size));
+    return QIcon::fromTheme(QStringLiteral(TESSALY_APP_ID), builtIn);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
@@ -15,6 +29,9 @@ int main(int argc, char** argv) {
     QApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     TApplication application(argc, argv);
+    // The desktop file's name ties the window to its menu entry (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral(TESSALY_APP_ID));
+    QApplication::setWindowIcon(WindowIcon());
     RegisterDesignFontSubstitution();
     TForm1 form;
     form.show();

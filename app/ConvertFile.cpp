@@ -21,7 +21,7 @@ template <typename Step> void Guarded(std::string& status, const char* failureWo
 }
 
 std::string Destination(const std::string& sourcePath, const ConversionSettings& settings,
-                        const std::string& programFolder) {
+                        const std::string& wavesParent) {
     const std::string name = FileNamePart(sourcePath);
     switch (settings.Destination) {
     case DestinationChoice::Overwrite:
@@ -31,11 +31,15 @@ std::string Destination(const std::string& sourcePath, const ConversionSettings&
     case DestinationChoice::WavesFolder:
         break;
     }
+    if (wavesParent.empty())
+        return {}; // no home folder: the save fails
     // Tried for every file; a folder that exists already, or cannot be made, is no failure
     // here: the save reports a missing folder.
     std::error_code ignored;
-    std::filesystem::create_directory(programFolder + "Waves", ignored);
-    return programFolder + "Waves/" + name;
+    if (HomeDestination)
+        std::filesystem::create_directory(wavesParent, ignored);
+    std::filesystem::create_directory(wavesParent + "Waves", ignored);
+    return wavesParent + "Waves/" + name;
 }
 
 } // namespace
@@ -69,13 +73,13 @@ std::string ResultRow::Text() const {
 }
 
 ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
-                      const std::string& programFolder, TRvWave& wave) {
+                      const std::string& wavesParent, TRvWave& wave) {
     std::string status;
     Guarded(status, StatusWord::ReadFailed, [&] { wave.LoadFromFile(sourcePath); });
     const std::string before = FormatDescription(wave);
     Guarded(status, StatusWord::BitsFailed, [&] { Renormalize8Bit(wave); });
 
-    const std::string destination = Destination(sourcePath, settings, programFolder);
+    const std::string destination = Destination(sourcePath, settings, wavesParent);
     if (status.empty())
         Guarded(status, StatusWord::RateFailed, [&] { ConvertRate(wave, settings); });
     // Both conversions are checked, then made in one pass. A refused channel conversion still
@@ -95,6 +99,8 @@ ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& s
     if (status.empty())
         status = channelsRefused;
     const std::string after = FormatDescription(wave);
+    if (status.empty() && destination.empty())
+        status = StatusWord::SaveFailed; // no folder to save into: HOME is not set
     if (status.empty()) {
         Guarded(status, StatusWord::SaveFailed, [&] { wave.SaveToFile(destination); });
         if (status.empty())

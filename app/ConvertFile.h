@@ -35,9 +35,10 @@ struct ResultRow {
     std::string Text() const;
 };
 
-// Loads sourcePath into wave, converts it as settings ask and saves it to its destination.
+// Loads sourcePath into wave, converts it as settings ask and saves it to its destination; the
+// "Waves" destination is in wavesParent (WavesParentFolder()).
 // Every failure of a step becomes the row's status word. FormatDescription still raises when
 // the component holds no wave (a load whose fresh wave could not be made), and that failure
 // leaves ConvertFile.
 ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
-                      const std::string& programFolder, TRvWave& wave);
+                      const std::string& wavesParent, TRvWave& wave);

@@ -1,5 +1,6 @@
 #include "PathParts.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 // Paths are UTF-8, where no byte of a multi-byte character equals "/", so a byte search is a
@@ -19,4 +20,16 @@ std::string ProgramFolder() {
     std::error_code error;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string("./") : FolderPart(executable.string());
+}
+
+std::string WavesParentFolder() {
+    if (!HomeDestination)
+        return ProgramFolder();
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/')
+        return {};
+    std::string folder = home;
+    while (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    return folder + "/TSL/";
 }

@@ -9,3 +9,12 @@ std::string FolderPart(const std::string& path);
 std::string FileNamePart(const std::string& path);
 // The folder of the running executable, ending in "/".
 std::string ProgramFolder();
+
+// Whether this build is made for installation: its program folder (/usr/bin) is not the user's
+// to write, so the "Waves" destination moves to $HOME/TSL/.
+inline constexpr bool HomeDestination = TESSALY_HOME_DESTINATION;
+
+// The folder that holds the "Waves" destination, ending in "/": the program's folder, or with
+// HomeDestination $HOME/TSL/, which conversions make when missing. Empty when HOME is not an
+// absolute path: then there is nowhere to save.
+std::string WavesParentFolder();

@@ -185,7 +185,7 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     const auto endBatch = qScopeGuard([this, &heldInput] { EndBatch(heldInput); });
     // Qt draws an empty range as a busy indicator: a single file gets an empty bar instead.
     ui->PB->setRange(0, std::max(count - 1, 1));
-    const std::string programFolder = ProgramFolder();
+    const std::string wavesParent = WavesParentFolder();
     std::optional<QElapsedTimer> lastFrame;
     for (int number = 1; number <= count && !CloseRequested; ++number) {
         // Painting every file would cost a short file's batch more than its conversion: the
@@ -194,7 +194,7 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
             ShowProgress(number, count);
             lastFrame.emplace().start();
         }
-        ResultRows.push_back(ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV));
+        ResultRows.push_back(ConvertFile(paths[number - 1], ReadSettings(), wavesParent, *RV));
         // Other programs' messages are served between files, so a drop made now is taken (and
         // waits its turn) instead of timing out, and a close request stops the batch here.
         QCoreApplication::processEvents();

@@ -104,6 +104,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
+// Where files go without --overwrite or --dir, in this build.
+#if TESSALY_HOME_DESTINATION
+#define WAVES_FOLDER_TEXT "~/TSL/Waves ($HOME/TSL/Waves, made when missing)"
+#else
+#define WAVES_FOLDER_TEXT "the \"Waves\" folder beside the executable"
+#endif
+
 const char* UsageText() {
     return "Usage: tessaly-convert [OPTIONS] FILE...\n"
            "Converts PCM WAV files as the Tessaly window does and prints one result row per\n"
@@ -116,7 +123,7 @@ const char* UsageText() {
            "  --channels N     0 = keep (default), 2 = stereo, 1 = mono\n"
            "  --overwrite      write over each source file\n"
            "  --dir FOLDER     write into FOLDER (it must exist)\n"
-           "                   neither: the \"Waves\" folder beside the executable\n"
+           "                   neither: " WAVES_FOLDER_TEXT "\n"
            "  --null           end each row with a NUL byte instead of a newline\n"
            "  -h, --help       show this help\n"
            "  --version        show the version\n"

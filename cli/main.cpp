@@ -32,13 +32,13 @@ private:
 };
 
 int ConvertAll(const CommandLine& line) {
-    const std::string programFolder = ProgramFolder();
+    const std::string wavesParent = WavesParentFolder();
     TRvWave wave; // one wave for the whole run, carried from file to file as in one drop
     bool allConverted = true;
     Progress progress(line.Files.size());
     for (std::size_t i = 0; i < line.Files.size() && !StopRequest::Pending(); ++i) {
         progress.Show(i + 1);
-        const ResultRow row = ConvertFile(line.Files[i], line.Settings, programFolder, wave);
+        const ResultRow row = ConvertFile(line.Files[i], line.Settings, wavesParent, wave);
         // The file in hand when a stop came was given up unless it was finished: it gets no row.
         if (StopRequest::Pending() && !row.Converted())
             break;

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, every Debian package that building, running and testing Tessaly
 # needs and that this machine lacks. Safe to run again: it installs nothing when all is there.
+# `scripts/setup.sh package` also installs what building, checking and testing its Debian
+# package needs.
 set -euo pipefail
 
 PACKAGES=(
     # build
     g++ cmake make pkg-config qt6-base-dev libgl-dev
+    # man pages and icon renders
+    scdoc librsvg2-bin
     # tests and their peers
     libgtest-dev libgmock-dev sox ffmpeg espeak-ng python3 xvfb xauth
     # the end-to-end drop test's drag source: X11 with XTest
@@ -15,6 +19,22 @@ PACKAGES=(
     # fuzzing and benchmarks
     clang libclang-rt-14-dev libbenchmark-dev hyperfine time
 )
+PACKAGING=(
+    # dpkg-buildpackage and debhelper (Build-Depends in debian/control are in the list above)
+    build-essential dpkg-dev debhelper
+    # checks of the package, its menu entry and its metadata
+    lintian desktop-file-utils appstream
+    # the package test: the window's icon property
+    x11-utils
+)
+case "${1:-}" in
+"") ;;
+package) PACKAGES+=("${PACKAGING[@]}") ;;
+*)
+    echo "usage: $0 [package]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${PACKAGES[@]}"; do

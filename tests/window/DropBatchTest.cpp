@@ -254,10 +254,10 @@ TEST_F(WindowTest, LongPathsAreTakenWhole) {
 TEST_F(WindowTest, DefaultDestinationIsTheWavesFolderBesideTheProgram) {
     const std::string name = "tessaly-window-test-" + std::to_string(getpid()) + ".wav";
     ASSERT_TRUE(Drop({WriteWave(name)}));
-    const std::string written = ProgramFolder() + "Waves/" + name;
+    const std::string written = WavesParentFolder() + "Waves/" + name;
     EXPECT_TRUE(FileExists(written));
     ASSERT_EQ(Rows().size(), 1);
-    EXPECT_EQ(Rows()[0].section('|', 2, 2), QString::fromStdString(ProgramFolder() + "Waves/"));
+    EXPECT_EQ(Rows()[0].section('|', 2, 2), QString::fromStdString(WavesParentFolder() + "Waves/"));
     std::filesystem::remove(written);
 }
 

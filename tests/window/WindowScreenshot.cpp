@@ -1,5 +1,8 @@
 // Renders the window after a real drop of a few files (converted and failed ones) into a PNG,
-// for the README: window_screenshot OUT.png. Run it under a display (xvfb-run) or offscreen.
+// for the README: window_screenshot OUT.png [FOLDER]. Run it under a display (xvfb-run) or
+// offscreen. Without FOLDER the files go from one temporary folder into another; with it they
+// are written into FOLDER and converted into the default destination, the Waves folder beside
+// the program (a copy in ~/TSL shows what an installed Tessaly shows).
 #include "Application.h"
 #include "DesignFont.h"
 #include "TestSupport.h"
@@ -17,8 +20,7 @@
 
 namespace {
 
-QList<QUrl> WriteSources(const TempDir& folder) {
-    const std::string takes = folder / "takes";
+QList<QUrl> WriteSources(const std::string& takes) {
     std::filesystem::create_directory(takes);
     const Bytes samples = Samples16({0, 900, -900, 1800, -1800, 2700, -2700, 3600});
     Format stereo;
@@ -50,8 +52,8 @@ void DropOn(TForm1& form, const QList<QUrl>& urls) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: window_screenshot OUT.png\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: window_screenshot OUT.png [FOLDER]\n");
         return 2;
     }
     TApplication application(argc, argv);
@@ -61,9 +63,11 @@ int main(int argc, char** argv) {
     // Wider than designed, so that every column of the rows shows.
     form.resize(1020, 525);
     form.show();
-    form.findChild<QRadioButton*>("RadioButton2")->click();  // 22050Hz
-    form.findChild<QRadioButton*>("RadioButton14")->click(); // 指定フォルダ
-    form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(results.path()));
-    DropOn(form, WriteSources(sources));
+    form.findChild<QRadioButton*>("RadioButton2")->click(); // 22050Hz
+    if (argc == 2) {
+        form.findChild<QRadioButton*>("RadioButton14")->click(); // 指定フォルダ
+        form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(results.path()));
+    }
+    DropOn(form, WriteSources(argc == 3 ? std::string(argv[2]) : sources / "takes"));
     return form.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }
