@@ -91,6 +91,19 @@ bool HeapBlock::Intact() const {
     return Watched < 0 || !MappedFileGuard::WasCut(Watched);
 }
 
+void HeapBlock::AdviseWillNeed(std::uint64_t from, std::uint64_t to) const {
+    // The kernel reads no more than its read-ahead window for one advice (a few MiB, on some
+    // disks 128 KiB), so the range is advised a step at a time. A range the page cache holds
+    // already costs a look-up per step.
+    constexpr std::uint64_t kStep = std::uint64_t{1} << 20;
+    if (Watched < 0)
+        return;
+    std::uint8_t* const end = PageUp(Bytes + std::min(to, Size));
+    for (std::uint8_t* at = PageDown(Bytes + std::min(from, Size)); at < end; at += kStep)
+        madvise(at, static_cast<std::size_t>(std::min<std::uint64_t>(kStep, end - at)),
+                MADV_WILLNEED);
+}
+
 void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
     std::uint8_t* first = PageDown(Bytes + std::min(from, Size));
     std::uint8_t* end = PageUp(Bytes + std::min(to, Size));
