@@ -4,6 +4,7 @@
 #include "ConvertFile.h"
 #include "DesignFont.h"
 #include "PathParts.h"
+#include "ReadAhead.h"
 #include "ResultItemDelegate.h"
 #include "RvWaveComponent.h"
 #include "ShownText.h"
@@ -180,6 +181,7 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     const std::string programFolder = ProgramFolder();
     for (int number = 1; number <= count; ++number) {
         ShowProgress(number, count);
+        ReadAheadOf(paths, number - 1);
         AppendRow(ConvertFile(paths[number - 1], ReadSettings(), programFolder, *RV));
         // Other programs' messages are served between files, so a drop made now is taken (and
         // waits its turn) instead of timing out; mouse and keyboard input waits for the end.

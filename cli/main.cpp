@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "ConvertFile.h"
 #include "PathParts.h"
+#include "ReadAhead.h"
 #include "RvWaveComponent.h"
 
 #include <csignal>
@@ -37,6 +38,7 @@ int ConvertAll(const CommandLine& line) {
     Progress progress(line.Files.size());
     for (std::size_t i = 0; i < line.Files.size(); ++i) {
         progress.Show(i + 1);
+        ReadAheadOf(line.Files, i);
         const ResultRow row = ConvertFile(line.Files[i], line.Settings, programFolder, wave);
         std::cout << row.Text() << line.RowEnd << std::flush;
         allConverted = allConverted && row.Converted();
