@@ -5,6 +5,7 @@
 #include "DesignFont.h"
 #include "InputHold.h"
 #include "PathParts.h"
+#include "ReadAhead.h"
 #include "ResultItemDelegate.h"
 #include "RvWaveComponent.h"
 #include "ShownText.h"
@@ -194,6 +195,7 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
             ShowProgress(number, count);
             lastFrame.emplace().start();
         }
+        ReadAheadOf(paths, number - 1);
         ResultRows.push_back(ConvertFile(paths[number - 1], ReadSettings(), wavesParent, *RV));
         // Other programs' messages are served between files, so a drop made now is taken (and
         // waits its turn) instead of timing out, and a close request stops the batch here.

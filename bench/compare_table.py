@@ -3,7 +3,9 @@
 
 Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE
 WORK holds long.json/long.rss and folder.json/folder.rss (one peak in KiB per command, in
-hyperfine's order), long.wav and the folder short/; OWN_KIB is tessaly-convert's own peak doing
+hyperfine's order), long.wav and the folder short/; cold-long-N.json and cold-folder-N.json, one
+round of the runs from the disk each (none when they were skipped); window.json, the drop on
+the window against tessaly-convert (see window_drop.py); OWN_KIB is tessaly-convert's own peak doing
 nothing; COPY_RATE is memcpy's rate in bytes a second on large blocks, split between all
 cores.
 
@@ -14,6 +16,7 @@ each byte it copies, so that traffic takes (read + written) / (2 x COPY_RATE) se
 import glob
 import json
 import os
+import statistics
 import struct
 import sys
 
@@ -97,12 +100,66 @@ def folder(work, runs, copy_rate):
     verdict("tessaly-convert time over cp -r", medians[1] / medians[0], 1.05, True)
 
 
+def spread_table(title, columns, rows):
+    """rows: (name, seconds...) with the ratio columns over the named commands' medians."""
+    medians = {name: statistics.median(times) for name, times in rows}
+    print(f"\n{title}\n")
+    print("| command | median s | fastest s | slowest s | " +
+          " | ".join(f"x {c}" for c in columns) + " |")
+    print("|---|" + "---:|" * (3 + len(columns)))
+    for name, times in rows:
+        ratios = " | ".join(f"{medians[name] / medians[c]:.2f}" for c in columns)
+        print(f"| {name} | {medians[name]:.3f} | {min(times):.3f} | {max(times):.3f} | "
+              f"{ratios} |")
+    return medians
+
+
+def cold(work):
+    rounds = {name: sorted(glob.glob(f"{work}/cold-{name}-*.json")) for name in ("long", "folder")}
+    if not rounds["long"]:
+        print("\nFrom the disk: skipped (dropping the page cache needs root)")
+        return
+    for name, names, title in (
+            ("long", ["cp", "cat", "tessaly-convert"], "Long file"),
+            ("folder", ["cp -r", "cat", "tessaly-convert"], "Folder of 1000 one-second files")):
+        times = [[] for _ in names]
+        for path in rounds[name]:
+            with open(path) as f:
+                for k, result in enumerate(json.load(f)["results"]):
+                    times[k] += result["times"]
+        medians = spread_table(
+            f"{title} from the disk, the page cache dropped before each run, "
+            f"{len(rounds[name])} rounds", names[:2], list(zip(names, times)))
+        print()
+        verdict(f"tessaly-convert time over {names[0]}",
+                medians["tessaly-convert"] / medians[names[0]], 1.0, True)
+        if name == "long":
+            verdict("tessaly-convert time over cat, stretch",
+                    medians["tessaly-convert"] / medians["cat"], 1.3, True)
+
+
+def window(work):
+    with open(f"{work}/window.json") as f:
+        runs = json.load(f)
+    medians = spread_table(
+        f"A drop of {runs['files']} files of a tenth of a second on the window, from the drop "
+        f"to the last file written, against tessaly-convert on the same files (settings as the "
+        f"window starts: nothing changed), {len(runs['window'])} runs",
+        ["tessaly-convert"],
+        [("window", runs["window"]), ("tessaly-convert", runs["convert"])])
+    print()
+    verdict("window time over tessaly-convert", medians["window"] / medians["tessaly-convert"],
+            1.5, True)
+
+
 def main():
     work, runs, own_kib, copy_rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(
         sys.argv[4])
     print(f"Memory bandwidth: memcpy of 256 MiB copies {copy_rate / 1e9:.1f} GB/s")
     long_file(work, runs, own_kib / 1024, copy_rate)
     folder(work, runs, copy_rate)
+    cold(work)
+    window(work)
 
 
 if __name__ == "__main__":

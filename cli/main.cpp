@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "ConvertFile.h"
 #include "PathParts.h"
+#include "ReadAhead.h"
 #include "RvWaveComponent.h"
 #include "StopRequest.h"
 
@@ -38,6 +39,7 @@ int ConvertAll(const CommandLine& line) {
     Progress progress(line.Files.size());
     for (std::size_t i = 0; i < line.Files.size() && !StopRequest::Pending(); ++i) {
         progress.Show(i + 1);
+        ReadAheadOf(line.Files, i);
         const ResultRow row = ConvertFile(line.Files[i], line.Settings, wavesParent, wave);
         // The file in hand when a stop came was given up unless it was finished: it gets no row.
         if (StopRequest::Pending() && !row.Converted())

@@ -101,6 +101,22 @@ bool HeapBlock::Intact() const {
            static_cast<std::uint64_t>(st.st_size) >= FileSize;
 }
 
+void HeapBlock::AdviseWillNeed(std::uint64_t from, std::uint64_t to) const {
+    // The kernel reads no more than its read-ahead window for one advice (a few MiB, on some
+    // disks 128 KiB), so the range is advised a step at a time. A step whose last page the
+    // page cache holds is taken as there: advising it would look up each of its pages again.
+    constexpr std::uint64_t kStep = std::uint64_t{1} << 20;
+    if (Watched < 0)
+        return;
+    std::uint8_t* const end = PageUp(Bytes + std::min(to, Size));
+    for (std::uint8_t* at = PageDown(Bytes + std::min(from, Size)); at < end; at += kStep) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, end - at));
+        unsigned char resident = 0;
+        if (mincore(at + length - PageSize(), PageSize(), &resident) != 0 || !(resident & 1))
+            madvise(at, length, MADV_WILLNEED);
+    }
+}
+
 void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
     std::uint8_t* first = PageDown(Bytes + std::min(from, Size));
     std::uint8_t* end = PageUp(Bytes + std::min(to, Size));

@@ -42,6 +42,9 @@ public:
     // pages from the one holding byte from up to the one holding byte to: they stay in the page
     // cache and read the same when touched again. Nothing for other blocks.
     void ReleaseReadPages(std::uint64_t from, std::uint64_t to);
+    // For a mapped file that will be read from byte from up to byte to, asks the kernel to read
+    // those bytes from the disk now, in the background. Nothing for other blocks.
+    void AdviseWillNeed(std::uint64_t from, std::uint64_t to) const;
     // For a mapped file about to be read from byte from up to byte to, maps the file's pages
     // there in one call instead of one fault at a time. Pages the file no longer covers are
     // left out: reading them still finds the file cut short. Nothing for other blocks.

@@ -122,16 +122,26 @@ void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, 
 }
 
 constexpr std::uint64_t kRunBytes = std::uint64_t{16} << 20;
+// How far a part asks the disk to read ahead of its run: a file not yet in the page cache
+// then comes in at the disk's pace, while the runs before are converted, instead of a run's
+// worth at a time when the run is mapped.
+constexpr std::uint64_t kReadAheadBytes = std::uint64_t{64} << 20;
 
-// Converts items [from, to) in runs of about 16 MiB of input. A mapped file's pages are mapped
-// a run at a time before the kernel reads them, and given back once read (the page cache keeps
-// them), so the file and the new block are never resident whole at once.
+// Converts items [from, to) in runs of about 16 MiB of input. A mapped file's pages are read
+// ahead of the runs, mapped a run at a time before the kernel reads them, and given back once
+// read (the page cache keeps them), so the file and the new block are never resident whole at
+// once.
 void ConvertRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
                  std::uint64_t from, std::uint64_t to, std::uint32_t inSize,
                  std::uint32_t outSize) {
     const std::uint64_t runItems = kRunBytes / inSize;
+    const std::uint64_t aheadItems = kReadAheadBytes / inSize;
+    std::uint64_t advised = from;
     for (std::uint64_t done = from; done < to;) {
         const std::uint64_t count = std::min(to - done, runItems);
+        const std::uint64_t ahead = std::min(to, done + count + aheadItems);
+        input.AdviseWillNeed(advised * inSize, ahead * inSize);
+        advised = ahead;
         input.PrefaultPages(done * inSize, (done + count) * inSize);
         kernel(input.data() + done * inSize, out + done * outSize, count);
         input.ReleaseReadPages(done * inSize, (done + count) * inSize);

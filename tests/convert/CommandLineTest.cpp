@@ -130,6 +130,29 @@ TEST_F(ConvertProgram, EightBitNonPcmFileDoesNotEndTheRun) {
               std::string::npos);
 }
 
+// Later files are read ahead only as advice: each is read at its own turn, so a later source that
+// an earlier save replaced is converted as it is then, with --dir and with --overwrite.
+TEST_F(ConvertProgram, AnEarlierSaveThatReplacesALaterSourceIsWhatItsRowConverts) {
+    const std::string first = Dir / "a.wav", later = Out / "a.wav";
+    struct Case {
+        std::vector<std::string> Destination;
+        std::string Later, Folder;
+    };
+    for (const Case& c : {Case{{"--dir", Out.path()}, later, Out.path() + "/"},
+                          Case{{"--overwrite"}, first, Dir.path() + "/"}}) {
+        WriteFileBytes(first, WaveImage({1, 2, 11025, 16}, Samples16({1, 2})));
+        WriteFileBytes(later, WaveImage({1, 1, 8000, 16}, Samples16({3})));
+        std::vector<std::string> args = c.Destination;
+        args.insert(args.end(), {"--bits", "8", first, c.Later});
+        EXPECT_EQ(Run(args).Out, "a.wav|" + Dir.path() + "/|" + c.Folder +
+                                     "|変換完了|11025Hz 16Bit Stereo|→11025Hz 8Bit Stereo\n"
+                                     "a.wav|" +
+                                     c.Folder + "|" + c.Folder +
+                                     "|変換完了|11025Hz 8Bit Stereo|→11025Hz 8Bit Stereo\n")
+            << c.Destination[0];
+    }
+}
+
 TEST_F(ConvertProgram, OverwriteKeepsTheSourceWhenTheDiskIsFull) {
     const std::string path = Source("big.wav", {1, 1, 8000, 8}, Bytes(4000, 200));
     const Bytes before = ReadFileBytes(path);

@@ -72,15 +72,20 @@ TEST_F(BadPathTest, MissingFilesFoldersFifosAndDevicesFailToRead) {
     fs::create_directory(folder);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     const std::vector<std::string> paths = {missing, folder, fifo, "/dev/zero", "/dev/null"};
+    // Read ahead of their turn too, they hold up and fail nothing after them.
+    WriteFileBytes(in / "take.wav", SourceImage());
+    std::vector<std::string> files = {in / "take.wav"};
+    files.insert(files.end(), paths.begin(), paths.end());
+    files.push_back(in / "take.wav");
 
-    const ChildResult run = Convert(paths);
+    const ChildResult run = Convert(files);
 
-    std::string expected;
+    std::string expected = ConvertedRow("take.wav");
     for (const std::string& p : paths)
-        expected += ReadFailedRow(p);
-    EXPECT_EQ(run.Out, expected);
+        expected += ReadFailedRow(p, kConverted);
+    EXPECT_EQ(run.Out, expected + ConvertedRow("take.wav"));
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_TRUE(ListFolder(out.path()).empty());
+    EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"take.wav"});
 }
 
 // Root reads any file whatever its mode, so the converter runs as "nobody" here; the readable
