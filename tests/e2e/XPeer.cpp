@@ -222,7 +222,10 @@ std::string Peer::Drag(int x, int y, const std::vector<std::string>& urls) {
                         : action == A("XdndActionMove") ? "move"
                         : action == A("XdndActionLink") ? "link"
                                                         : "refused";
-    return taken + (" " + std::to_string(Requests));
+    std::string answer = taken;
+    answer += ' ';
+    answer += std::to_string(Requests);
+    return answer;
 }
 
 // A binary PPM: the simplest image format Qt reads back.
