@@ -278,10 +278,11 @@ TFileReplaceStream::TFileReplaceStream(const std::string& fileName) : FileName(f
     if (!Temp)
         throw EFCreateError(fileName);
     // The successor takes the replaced file's owner (possible only for root or the owner
-    // itself; otherwise it stays ours) before its permission bits, which a change of owner
-    // could clear.
+    // itself; otherwise it stays ours, and the failure is no failure of the save) before its
+    // permission bits, which a change of owner could clear.
     if (exists) {
-        (void)::fchown(Temp.get(), st.st_uid, st.st_gid);
+        if (::fchown(Temp.get(), st.st_uid, st.st_gid) != 0) {
+        }
         ::fchmod(Temp.get(), st.st_mode & 07777);
     }
 }
