@@ -75,8 +75,3 @@ void InputHold::Release() {
             QCoreApplication::sendEvent(receiver, event.get());
         }
 }
-
-void InputHold::Discard() {
-    StopHolding();
-    Held.clear();
-}

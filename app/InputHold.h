@@ -20,10 +20,9 @@ public:
     InputHold();
     ~InputHold() override;
 
-    // Stops holding and delivers what was held to the windows, oldest first.
+    // Stops holding and delivers what was held to the windows, oldest first. Input still held
+    // when the hold is destroyed is forgotten.
     void Release();
-    // Stops holding and forgets what was held.
-    void Discard();
 
 protected:
     bool eventFilter(QObject* receiver, QEvent* event) override;

@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <optional>
 #include <utility>
 
 namespace {
@@ -187,13 +186,13 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     // Qt draws an empty range as a busy indicator: a single file gets an empty bar instead.
     ui->PB->setRange(0, std::max(count - 1, 1));
     const std::string wavesParent = WavesParentFolder();
-    std::optional<QElapsedTimer> lastFrame;
+    QElapsedTimer lastFrame; // invalid until the first frame
     for (int number = 1; number <= count && !CloseRequested; ++number) {
         // Painting every file would cost a short file's batch more than its conversion: the
         // screen is brought up to date at most once a frame, with the file now in hand.
-        if (!lastFrame || lastFrame->elapsed() >= FrameMilliseconds) {
+        if (!lastFrame.isValid() || lastFrame.elapsed() >= FrameMilliseconds) {
             ShowProgress(number, count);
-            lastFrame.emplace().start();
+            lastFrame.start();
         }
         ReadAheadOf(paths, number - 1);
         ResultRows.push_back(ConvertFile(paths[number - 1], ReadSettings(), wavesParent, *RV));
@@ -206,7 +205,7 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
 // The panel is hidden and the last rows shown. Input made during the batch takes effect now, so
 // a drop that came meanwhile runs with the settings clicked before it; it is posted to the event
 // loop rather than called from here, so batches never nest. A close request ends it all: the
-// rows made are the record, and what waited is dropped.
+// rows made are the record, and what waited (input and drops) is dropped.
 void TForm1::EndBatch(InputHold& heldInput) {
     ui->Panel4->hide();
     ShowNewRows();
@@ -214,7 +213,6 @@ void TForm1::EndBatch(InputHold& heldInput) {
         heldInput.Release();
     BatchRunning = false;
     if (CloseRequested) {
-        heldInput.Discard();
         PendingDrops.clear();
         CloseRequested = false;
         close();

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 // Plain loops over byte pointers that the compiler turns into vector code: each step is
 // integer arithmetic of one lane width, without branches or division. With GCC on x86-64 each
@@ -70,7 +71,7 @@ inline void Store24(std::uint8_t* p, std::int32_t value) {
     p[2] = static_cast<std::uint8_t>(value >> 16);
 }
 
-// The zero a float frame's sum starts from: -0.0, as x + -0.0 is x for every x, where
+// The zero a frame's sum in double starts from: -0.0, as x + -0.0 is x for every x, where
 // +0.0 + -0.0 is +0.0 and a frame of negative zeros would lose its sign. It is read where the
 // compiler cannot see it: a known -0.0 would be dropped and the additions ordered anew, which
 // changes the NaN that a frame of several NaNs ends with.
@@ -86,7 +87,6 @@ volatile double NegativeZero = -0.0;
 struct Pcm8 {
     static constexpr std::uint64_t Width = 1;
     using Sum = std::int32_t;
-    static Sum Zero() { return 0; }
     static Sum Load(const std::uint8_t* p) { return *p; }
     static void Store(std::uint8_t* p, Sum v) { *p = static_cast<std::uint8_t>(v); }
 };
@@ -94,7 +94,6 @@ struct Pcm8 {
 struct Pcm16 {
     static constexpr std::uint64_t Width = 2;
     using Sum = std::int32_t;
-    static Sum Zero() { return 0; }
     static Sum Load(const std::uint8_t* p) { return static_cast<std::int16_t>(Load16(p)); }
     static void Store(std::uint8_t* p, Sum v) { Store16(p, static_cast<std::uint16_t>(v)); }
 };
@@ -102,7 +101,6 @@ struct Pcm16 {
 struct Pcm24 {
     static constexpr std::uint64_t Width = 3;
     using Sum = double;
-    static Sum Zero() { return 0; }
     static double Load(const std::uint8_t* p) { return Load24(p); }
     static void Store(std::uint8_t* p, double v) { Store24(p, static_cast<std::int32_t>(v)); }
 };
@@ -110,7 +108,6 @@ struct Pcm24 {
 struct Pcm32 {
     static constexpr std::uint64_t Width = 4;
     using Sum = double;
-    static Sum Zero() { return 0; }
     static double Load(const std::uint8_t* p) { return static_cast<std::int32_t>(Load32(p)); }
     static void Store(std::uint8_t* p, double v) {
         Store32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
@@ -120,7 +117,6 @@ struct Pcm32 {
 struct Float32 {
     static constexpr std::uint64_t Width = 4;
     using Sum = double;
-    static Sum Zero() { return NegativeZero; }
     static float Value(const std::uint8_t* p) { return std::bit_cast<float>(Load32(p)); }
     static double Load(const std::uint8_t* p) { return Value(p); }
     // Rounds to nearest, the default rounding mode.
@@ -132,7 +128,6 @@ struct Float32 {
 struct Float64 {
     static constexpr std::uint64_t Width = 8;
     using Sum = double;
-    static Sum Zero() { return NegativeZero; }
     static double Value(const std::uint8_t* p) { return std::bit_cast<double>(Load64(p)); }
     static double Load(const std::uint8_t* p) { return Value(p); }
     static void Store(std::uint8_t* p, double v) { Store64(p, std::bit_cast<std::uint64_t>(v)); }
@@ -169,12 +164,14 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
                       std::uint32_t channels) {
     const std::uint32_t count = FixedChannels != 0 ? FixedChannels : channels;
     const std::uint64_t frameSize = Sample::Width * count;
-    const typename Sample::Sum zero = Sample::Zero();
+    using Sum = typename Sample::Sum;
+    // Integer samples summed in double give the same sums from -0.0 as from +0.0.
+    const Sum zero = std::is_floating_point_v<Sum> ? Sum(NegativeZero) : Sum(0);
     for (std::uint64_t f = 0; f < frames; ++f) {
-        typename Sample::Sum sum = zero;
+        Sum sum = zero;
         for (std::uint32_t c = 0; c < count; ++c)
             sum += Sample::Load(in + frameSize * f + Sample::Width * c);
-        Sample::Store(out + Sample::Width * f, sum / static_cast<typename Sample::Sum>(count));
+        Sample::Store(out + Sample::Width * f, sum / static_cast<Sum>(count));
     }
 }
 
