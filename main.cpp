@@ -36,6 +36,6 @@ int main(int argc, char** argv) {
     TForm1 form;
     form.show();
     // A logout, kill or Ctrl-C closes the window as its close button does.
-    SignalCloser closer({SIGTERM, SIGHUP, SIGINT}, [&form] { form.close(); });
+    SignalCloser closer([&form] { form.close(); });
     return application.exec();
 }

@@ -1,9 +1,10 @@
 #include "SignalCloser.h"
 
+#include "StopRequest.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 namespace {
 
 // The handler may only write: a byte into this pipe wakes the event loop, which does the rest.
+// Once the closer is gone, a signal finds no pipe and is dropped: the program is ending.
 int WakePipe[2] = {-1, -1};
 
 void OnTerminationSignal(int signal) {
@@ -22,10 +24,7 @@ void OnTerminationSignal(int signal) {
 
 } // namespace
 
-using Action = struct sigaction;
-
-SignalCloser::SignalCloser(std::initializer_list<int> signalNumbers, std::function<void()> onSignal)
-    : OnSignal(std::move(onSignal)) {
+SignalCloser::SignalCloser(std::function<void()> onSignal) : OnSignal(std::move(onSignal)) {
     if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("pipe2");
     Notifier = new QSocketNotifier(WakePipe[0], QSocketNotifier::Read, this);
@@ -35,19 +34,10 @@ SignalCloser::SignalCloser(std::initializer_list<int> signalNumbers, std::functi
         }
         OnSignal();
     });
-    Action action{};
-    action.sa_handler = OnTerminationSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int number : signalNumbers) {
-        Previous.emplace_back(number, Action{});
-        sigaction(number, &action, &Previous.back().second);
-    }
+    StopRequest::CatchStopSignals(OnTerminationSignal);
 }
 
 SignalCloser::~SignalCloser() {
-    for (const auto& [number, action] : Previous)
-        sigaction(number, &action, nullptr);
     delete Notifier;
     close(WakePipe[0]);
     close(WakePipe[1]);

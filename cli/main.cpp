@@ -50,25 +50,6 @@ int ConvertAll(const CommandLine& line) {
     return allConverted ? 0 : 1;
 }
 
-void OnStopSignal(int signal) {
-    StopRequest::Request(signal);
-}
-
-// SIGINT, SIGTERM and SIGHUP stop the run at the next file, or at the save in hand before it
-// puts its file in place; a signal ignored when the program started (nohup) stays ignored.
-void CatchStopSignals() {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal, &action, nullptr);
-    }
-}
-
 // Ends the process by the signal that asked it to stop, with that signal's default action, as
 // if it had never been caught: the shell then sees 130, 143 or 129.
 void EndIfStopRequested() {
@@ -111,7 +92,9 @@ int main(int argc, char** argv) {
         std::cout << "tessaly-convert " << TESSALY_VERSION << '\n';
         return 0;
     }
-    CatchStopSignals();
+    // SIGINT, SIGTERM and SIGHUP stop the run at the next file, or at the save in hand before it
+    // puts its file in place.
+    StopRequest::CatchStopSignals();
     const int status = Run(line);
     EndIfStopRequested();
     return status;

@@ -1,6 +1,7 @@
 #include "StopRequest.h"
 
 #include <atomic>
+#include <csignal>
 
 namespace StopRequest {
 namespace {
@@ -17,6 +18,19 @@ void Request(int signal) noexcept {
 
 int Pending() noexcept {
     return Signal.load();
+}
+
+void CatchStopSignals(void (*handler)(int)) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = handler;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 } // namespace StopRequest

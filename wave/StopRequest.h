@@ -7,6 +7,9 @@ namespace StopRequest {
 
 // Notes the signal that asks the program to stop; safe to call from a signal handler.
 void Request(int signal) noexcept;
+// Has SIGINT, SIGTERM and SIGHUP call handler, each unless it was ignored when the program
+// started (as nohup ignores SIGHUP): then it stays ignored.
+void CatchStopSignals(void (*handler)(int) = Request);
 // The signal of the request, or 0 when none was made.
 int Pending() noexcept;
 
