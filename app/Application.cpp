@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "ApplicationException.h"
+#include "QtNotifyWindow.h"
 
 #include <QMessageBox>
 
@@ -21,6 +22,7 @@ void ShowApplicationException(const std::exception& failure) {
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Tessaly"));
     SetApplicationExceptionHandler(ShowApplicationException);
+    UseQtNotifyWindows();
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

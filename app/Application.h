@@ -19,7 +19,7 @@ class TApplication : public QApplication {
 
 public:
     // Names the application "Tessaly" and installs ShowApplicationException as the central
-    // handler, also for the wave unit's notifications.
+    // handler, also for the wave unit's notifications, which its event loop delivers.
     TApplication(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;

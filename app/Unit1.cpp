@@ -81,7 +81,7 @@ void KeepTabStopOnCheckedChoice(QRadioButton* button) {
 } // namespace
 
 TForm1::TForm1(QWidget* parent)
-    : QWidget(parent), RV(new TRvWave(this)), ui(std::make_unique<Ui::TForm1>()) {
+    : QWidget(parent), RV(std::make_unique<TRvWave>()), ui(std::make_unique<Ui::TForm1>()) {
     // A .ui file holds point sizes only; the design font is given in pixels.
     setFont(DesignFont());
     ui->setupUi(this);

@@ -35,7 +35,7 @@ public:
     void LBDrawItem(QPainter& canvas, const QStyleOptionViewItem& option, int index);
 
     // The wave component every file of every drop is converted through.
-    TRvWave* RV;
+    const std::unique_ptr<TRvWave> RV;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

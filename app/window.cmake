@@ -14,6 +14,8 @@ add_library(tessaly_window STATIC
     HeaderControl.h
     InputHold.cpp
     InputHold.h
+    QtNotifyWindow.cpp
+    QtNotifyWindow.h
     ResultItemDelegate.cpp
     ResultItemDelegate.h
     ShownText.cpp

@@ -3,8 +3,7 @@
 #include "Exception.h"
 #include "Stream.h"
 
-TRvWave::TRvWave(QObject* owner)
-    : QObject(owner), InternalWave(std::make_unique<TRvInternalWAVE>()) {}
+TRvWave::TRvWave() : InternalWave(std::make_unique<TRvInternalWAVE>()) {}
 
 TRvWave::~TRvWave() {
     // A destructor must not raise: a component whose last load could not create its wave

@@ -3,22 +3,18 @@
 
 #include "RvInternalWave.h"
 
-#include <QObject>
-
 #include <memory>
 #include <string>
 
 class TStream;
 
-class TRvWave : public QObject {
-    Q_OBJECT
-    Q_PROPERTY(int Freq READ GetFreq WRITE SetFreq)
-    Q_PROPERTY(int Bits READ GetBits WRITE SetBits)
-    Q_PROPERTY(int Channels READ GetChannels WRITE SetChannels)
-
+// Its properties Freq, Bits and Channels are each a getter and a setter; its owner holds it.
+class TRvWave {
 public:
-    explicit TRvWave(QObject* owner = nullptr);
-    ~TRvWave() override;
+    TRvWave();
+    ~TRvWave();
+    TRvWave(const TRvWave&) = delete;
+    TRvWave& operator=(const TRvWave&) = delete;
 
     void ReleaseInternalWave();
 

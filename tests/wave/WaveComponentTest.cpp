@@ -3,22 +3,12 @@
 #include "RvWAVE.h"
 #include "TestSupport.h"
 
-#include <QCoreApplication>
-#include <QVariant>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-// The event loop's application object, made once for the whole test program.
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "wave_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
 
 Bytes SamplesOf(const TRvWave& rv) {
     const TRvInternalWAVE& wave = *rv.Wave();
@@ -48,11 +38,11 @@ protected:
 
 TEST_F(WaveComponent, LayoutValuesOnANewComponentChangeNothing) {
     const TWaveFormatEx before = Rv.Wave()->WaveFormat;
-    Rv.setProperty("Freq", 44100);
-    Rv.setProperty("Bits", 16);
-    Rv.setProperty("Channels", 1);
+    Rv.SetFreq(44100);
+    Rv.SetBits(16);
+    Rv.SetChannels(1);
     EXPECT_EQ(Rv.Wave()->WaveFormat, before);
-    EXPECT_EQ(Rv.property("Freq").toInt(), 44100);
+    EXPECT_EQ(Rv.GetFreq(), 44100);
     EXPECT_EQ(SamplesOf(Rv), (Bytes{0, 0}));
 }
 
@@ -213,10 +203,9 @@ TEST_F(DeviceNotification, OutputDoneStopsTheDeviceThenCallsTheHandlerWithTheWav
         sender = s;
         order.push_back("OnNotify, state " + std::to_string(Wave().DeviceState));
     });
-    EnsureApplication();
     Wave().NotifyWnd->PostMessage(MM_WOM_DONE);
     EXPECT_TRUE(Devices.Calls.empty()) << "must wait for the event loop";
-    QCoreApplication::sendPostedEvents();
+    DeliverPostedMessages();
     EXPECT_EQ(Devices.Calls,
               (std::vector<std::string>{"waveOutReset(7)", "waveOutUnprepareHeader(7,32)",
                                         "waveOutClose(7)"}));
