@@ -9,8 +9,12 @@
 // Plain loops over byte pointers that the compiler turns into vector code: each step is
 // integer arithmetic of one lane width, without branches or division. With GCC on x86-64 each
 // kernel is also built for AVX2 and AVX-512, and the widest one the processor runs is picked
-// when the program loads.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// when the program loads. Where executables cannot pick clones at load time, this file is
+// built once per instruction set instead, each in its own namespace TESSALY_KERNEL_SET, and
+// SampleKernelPick.cpp picks among them.
+#if defined(TESSALY_KERNEL_SET)
+#define TESSALY_KERNEL
+#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TESSALY_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define TESSALY_KERNEL
@@ -196,6 +200,10 @@ inline void Mix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
 
 } // namespace
 
+#ifdef TESSALY_KERNEL_SET
+namespace TESSALY_KERNEL_SET {
+#endif
+
 TESSALY_KERNEL
 void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     // (in - 128) * 256: the byte with its top bit flipped becomes the high byte.
@@ -361,3 +369,7 @@ void MixToMonoFloat64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
                       std::uint32_t channels) {
     Mix<Float64>(in, out, frames, channels);
 }
+
+#ifdef TESSALY_KERNEL_SET
+} // namespace TESSALY_KERNEL_SET
+#endif

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+#ifdef TESSALY_KERNEL_SET
+namespace TESSALY_KERNEL_SET {
+#endif
+
 // 8-bit unsigned to 16-bit signed: (in - 128) * 256.
 void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples);
 // 16-bit signed to 8-bit unsigned: in / 256, truncated toward zero, + 128.
@@ -51,3 +55,7 @@ void MixToMonoFloat32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
                       std::uint32_t channels);
 void MixToMonoFloat64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels);
+
+#ifdef TESSALY_KERNEL_SET
+} // namespace TESSALY_KERNEL_SET
+#endif
