@@ -2,10 +2,10 @@
 
 #include "ConversionSteps.h"
 #include "PathParts.h"
+#include "Platform.h"
 #include "RvWaveComponent.h"
 
 #include <exception>
-#include <filesystem>
 
 namespace {
 
@@ -27,7 +27,7 @@ std::string Destination(const std::string& sourcePath, const ConversionSettings&
     case DestinationChoice::Overwrite:
         return sourcePath;
     case DestinationChoice::SpecifiedFolder:
-        return settings.TargetFolder + "/" + name;
+        return InFolder(settings.TargetFolder, name);
     case DestinationChoice::WavesFolder:
         break;
     }
@@ -35,11 +35,10 @@ std::string Destination(const std::string& sourcePath, const ConversionSettings&
         return {}; // no home folder: the save fails
     // Tried for every file; a folder that exists already, or cannot be made, is no failure
     // here: the save reports a missing folder.
-    std::error_code ignored;
     if (HomeDestination)
-        std::filesystem::create_directory(wavesParent, ignored);
-    std::filesystem::create_directory(wavesParent + "Waves", ignored);
-    return wavesParent + "Waves/" + name;
+        Platform::MakeFolder(wavesParent);
+    Platform::MakeFolder(wavesParent + "Waves");
+    return InFolder(wavesParent + "Waves", name);
 }
 
 } // namespace

@@ -1,25 +1,25 @@
 #include "PathParts.h"
 
-#include <cstdlib>
-#include <filesystem>
+#include "Platform.h"
 
-// Paths are UTF-8, where no byte of a multi-byte character equals "/", so a byte search is a
-// search by character.
+#include <cstdlib>
 
 std::string FolderPart(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return path.substr(0, Platform::FolderPartLength(path));
 }
 
 std::string FileNamePart(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return path.substr(Platform::FolderPartLength(path));
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+    return folder + Platform::PathSeparator() + name;
 }
 
 std::string ProgramFolder() {
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string("./") : FolderPart(executable.string());
+    const std::string executable = Platform::ExecutablePath();
+    return executable.empty() ? std::string(".") + Platform::PathSeparator()
+                              : FolderPart(executable);
 }
 
 std::string WavesParentFolder() {

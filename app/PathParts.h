@@ -3,11 +3,14 @@
 
 #include <string>
 
-// The text up to and including the last "/", or empty when there is none.
+// The text up to and including the last "/" (on Windows the last "\", "/" or drive ":"), or
+// empty when there is none.
 std::string FolderPart(const std::string& path);
-// The text after the last "/", or the whole path when there is none.
+// The text after the folder part, or the whole path when there is none.
 std::string FileNamePart(const std::string& path);
-// The folder of the running executable, ending in "/".
+// name inside folder, joined with the system's separator ("/", on Windows "\").
+std::string InFolder(const std::string& folder, const std::string& name);
+// The folder of the running executable, ending in its separator.
 std::string ProgramFolder();
 
 // Whether this build is made for installation: its program folder (/usr/bin) is not the user's

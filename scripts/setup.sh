@@ -2,7 +2,8 @@
 # Installs, with apt-get, every Debian package that building, running and testing Tessaly
 # needs and that this machine lacks. Safe to run again: it installs nothing when all is there.
 # `scripts/setup.sh package` also installs what building, checking and testing its Debian
-# package needs.
+# package needs; `scripts/setup.sh windows` what cross-building tessaly-convert.exe with
+# mingw-w64 and testing it under wine needs.
 set -euo pipefail
 
 PACKAGES=(
@@ -27,11 +28,18 @@ PACKAGING=(
     # the package test: the window's icon property
     x11-utils
 )
+WINDOWS=(
+    # the cross compiler with POSIX threads (std::thread, std::mutex), and the zip it ships in
+    g++-mingw-w64-x86-64-posix zip
+    # running the .exe and its tests; googletest's sources, built for Windows by the tests
+    wine wine64 googletest
+)
 case "${1:-}" in
 "") ;;
 package) PACKAGES+=("${PACKAGING[@]}") ;;
+windows) PACKAGES=(cmake make "${WINDOWS[@]}") ;;
 *)
-    echo "usage: $0 [package]" >&2
+    echo "usage: $0 [package|windows]" >&2
     exit 2
     ;;
 esac
