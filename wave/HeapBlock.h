@@ -2,6 +2,8 @@
 // file mapped in place of such a block.
 #pragma once
 
+#include "Platform.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -19,9 +21,11 @@ public:
     // The first size bytes of an open file, mapped read-only and private: the file's pages in
     // the page cache serve as the block, nothing is copied or zeroed. No block when the file
     // is smaller than 32 MiB or cannot be mapped. A page the file no longer covers when it is
-    // touched (the file was shortened meanwhile) reads as zero, and Intact() turns false. The
-    // block keeps its own descriptor of the file, to see it shrink.
-    static HeapBlock MapFile(int fd, std::uint64_t size);
+    // touched (the file was shortened meanwhile, or its disk fails) reads as zero, and Intact()
+    // turns false. Where files can shrink under a mapping, the block keeps its own handle of
+    // the file, to see it shrink.
+    // file is the system's handle of the open file.
+    static HeapBlock MapFile(std::intptr_t file, std::uint64_t size);
 
     HeapBlock(HeapBlock&& other) noexcept;
     HeapBlock& operator=(HeapBlock&& other) noexcept;
@@ -66,6 +70,6 @@ private:
     std::uint64_t Size = 0;
     bool Mapped = false;
     int Watched = -1;           // the ticket of a mapped file's range, or -1
-    int File = -1;              // a mapped file's descriptor, or -1
+    Platform::File File;        // a mapped file's own handle, to see it shrink
     std::uint64_t FileSize = 0; // its size when it was mapped
 };

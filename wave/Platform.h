@@ -4,9 +4,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Platform {
+
+// ---- Paths and folders
 
 // How many leading characters of path are its folder part: up to and including the last
 // character that ends a folder ("/"; on Windows also "\" and a drive's ":"), 0 when none does.
@@ -17,5 +23,118 @@ char PathSeparator();
 std::string ExecutablePath();
 // Makes the folder (one level); false when it cannot be made or is there already.
 bool MakeFolder(const std::string& path);
+
+// ---- Files
+
+// An open file of the system (a POSIX descriptor, a Windows handle), closed on every path.
+class File {
+public:
+    static constexpr std::intptr_t kNone = -1;
+
+    File() = default;
+    explicit File(std::intptr_t native) : Native(native) {}
+    ~File() { Close(); }
+    File(File&& other) noexcept : Native(std::exchange(other.Native, kNone)) {}
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    std::intptr_t get() const { return Native; }
+    std::intptr_t release() { return std::exchange(Native, kNone); }
+    explicit operator bool() const { return Native != kNone; }
+    // False when the system reports that the file's last writes failed.
+    bool Close();
+
+private:
+    std::intptr_t Native = kNone;
+};
+
+// Opens an existing regular file for reading and locks it against every cooperating program;
+// no file when it is missing, not a regular file, or in use. size is its size when opened.
+// Never blocks and never creates the file.
+File OpenLockedRegularFile(const std::string& path, std::uint64_t& size);
+// Lets go of the lock before the file is closed (a mapping may keep it open longer).
+void Unlock(const File& file);
+// The file's size now; false when the system cannot tell it.
+bool SizeOf(const File& file, std::uint64_t& size);
+// Reads until count bytes have arrived, the file ends or an error stops it; gives how many.
+std::uint64_t ReadFully(const File& file, void* buffer, std::uint64_t count);
+// Writes the pieces one after the other until all are written or an error stops it; gives how
+// many bytes were written.
+std::uint64_t WriteFully(const File& file, std::span<const std::span<const std::uint8_t>> pieces);
+// Asks the system to read the head of the file at path from the disk now, in the background;
+// a missing or irregular file is passed over. Only advice: nothing is held open.
+void AdviseWillRead(const std::string& path, std::uint64_t bytes);
+
+// ---- The atomic save: a successor written beside the file it replaces, then put in its place
+
+// The file a save replaces: where it is (a symbolic link's target, not the link), whether it
+// exists, and, locked, the file itself with what its successor takes over from it.
+struct ReplacedFile {
+    std::string Target;
+    bool Exists = false;
+    File Lock;
+    std::uint32_t Owner = 0, Group = 0, Mode = 0;
+};
+// Finds the file that saving to path replaces. False when path names something a save must not
+// replace: no regular file, one read-only to us, or one in use.
+bool FindReplaced(const std::string& path, ReplacedFile& replaced);
+// Creates the successor under a name no file has, beside the replaced file, with its owner and
+// mode as far as we may give them (a new file gets what any new file gets); no file when none
+// can be made.
+File CreateSuccessor(const ReplacedFile& replaced, std::string& name);
+// Makes the written bytes durable before they replace a file; false on failure.
+bool FlushToDisk(const File& file);
+// Puts the closed successor named name in place of the replaced file, in one step; false when
+// it cannot. The lock may be let go first where a locked file cannot be replaced.
+bool PutInPlace(const std::string& name, ReplacedFile& replaced);
+// Makes a replace durable; a failure here is no failure of the save.
+void FlushFolderOf(const std::string& path);
+void RemoveFile(const std::string& path);
+// Whether a file mapped into memory keeps a replace from taking its place (Windows): then a
+// mapped block must be read into memory before its file is replaced.
+bool MappedFilesBlockReplace();
+
+// ---- Memory: pages straight from the system, and files mapped in their place
+
+std::uint64_t PageSize();
+// Zero pages for a large block; nullptr when none can be had.
+std::uint8_t* AllocatePages(std::uint64_t size);
+// The first size bytes of the open file (its system handle), mapped read-only and private;
+// nullptr when not possible.
+std::uint8_t* MapFile(std::intptr_t file, std::uint64_t size);
+// Gives back the pages from first for length bytes, part of an allocation of AllocatePages or
+// MapFile; the rest stays usable.
+void ReleasePages(std::uint8_t* first, std::uint64_t length);
+// Gives back the whole allocation whose remaining pages are [base, base + length).
+void FreePages(std::uint8_t* base, std::uint64_t length);
+// What a mapping needs to see whether its file shrinks: its own handle where files can shrink
+// under a mapping (POSIX), none where they cannot (Windows). False when it cannot be had.
+bool WatchShrinking(std::intptr_t file, File& watched);
+// False when the watched file is now shorter than size.
+bool StillCovers(const File& watched, std::uint64_t size);
+// Advice for mapped pages: asks the system to read [first, first + length) from the disk in the
+// background (steps whose last page is resident are passed over), to map it in one call, or
+// to let its memory go (the pages stay in the cache and read the same when touched again).
+void AdviseWillNeed(std::uint8_t* first, std::uint64_t length);
+void PrefaultPages(std::uint8_t* first, std::uint64_t length);
+void DiscardPages(std::uint8_t* first, std::uint64_t length);
+
+// ---- Process
+
+// The program's arguments as UTF-8 (Windows hands them over in UTF-16).
+std::vector<std::string> Arguments(int argc, char** argv);
+// Readies the process for a batch: a write past a file-size limit fails instead of killing it,
+// and the console shows UTF-8.
+void PrepareProcess();
+// Whether standard error is a terminal that shows a counter.
+bool ErrorIsTerminal();
+// Has the stop signals (SIGINT, SIGTERM, SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break
+// and close) call handler with the matching signal number, each unless it was ignored when the
+// program started (as nohup ignores SIGHUP): then it stays ignored.
+void CatchStopSignals(void (*handler)(int));
+// Ends the process as the stop signal would have without a handler (the shell sees 128 +
+// signal; on Windows the exit status of a console program stopped by Ctrl-C).
+[[noreturn]] void EndAsStopped(int signal);
 
 } // namespace Platform

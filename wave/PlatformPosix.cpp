@@ -1,9 +1,72 @@
 // The POSIX side of the platform interface (Linux).
 #include "Platform.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <random>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace Platform {
+namespace {
+
+int Fd(const File& file) {
+    return static_cast<int>(file.get());
+}
+
+// The largest count handed to one read(): Linux moves at most about 2 GiB a call.
+constexpr std::uint64_t kMaxChunk = 1u << 30;
+
+// True for a regular file, whose size then goes to size.
+bool IsRegularFile(int fd, std::uint64_t& size) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+// Moves the front of the pieces past n written bytes.
+void SkipWritten(std::vector<iovec>& left, std::size_t& first, std::uint64_t n) {
+    while (first < left.size() && n >= left[first].iov_len)
+        n -= left[first++].iov_len;
+    if (n != 0) {
+        left[first].iov_base = static_cast<std::uint8_t*>(left[first].iov_base) + n;
+        left[first].iov_len -= n;
+    }
+}
+
+std::string FolderOf(const std::string& fileName) {
+    auto slash = fileName.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// Saving through a symbolic link replaces the file it points to and keeps the link. Tells
+// whether the file to replace exists, and if so its status in st.
+std::string ResolveLinks(const std::string& fileName, bool& exists, struct stat& st) {
+    exists = ::lstat(fileName.c_str(), &st) == 0;
+    if (!exists || !S_ISLNK(st.st_mode))
+        return fileName;
+    char* resolved = ::realpath(fileName.c_str(), nullptr);
+    std::string target = resolved ? resolved : fileName;
+    std::free(resolved);
+    exists = ::stat(target.c_str(), &st) == 0;
+    return target;
+}
+
+} // namespace
+
+// ---- Paths and folders
 
 std::size_t FolderPartLength(const std::string& path) {
     // UTF-8, or any byte string a name may be: no byte of a multi-byte character is "/".
@@ -24,6 +87,253 @@ std::string ExecutablePath() {
 bool MakeFolder(const std::string& path) {
     std::error_code error;
     return std::filesystem::create_directory(path, error);
+}
+
+// ---- Files
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        Native = std::exchange(other.Native, kNone);
+    }
+    return *this;
+}
+
+bool File::Close() {
+    return Native == kNone || ::close(static_cast<int>(std::exchange(Native, kNone))) == 0;
+}
+
+File OpenLockedRegularFile(const std::string& path, std::uint64_t& size) {
+    // O_NONBLOCK keeps a FIFO or a device from hanging the open; it is refused afterwards for
+    // not being a regular file.
+    File file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file || !IsRegularFile(Fd(file), size) || flock(Fd(file), LOCK_EX | LOCK_NB) != 0)
+        return File();
+    return file;
+}
+
+void Unlock(const File& file) {
+    ::flock(Fd(file), LOCK_UN);
+}
+
+bool SizeOf(const File& file, std::uint64_t& size) {
+    struct stat st {};
+    if (fstat(Fd(file), &st) != 0)
+        return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::uint64_t ReadFully(const File& file, void* buffer, std::uint64_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(Fd(file), bytes + done, std::min(count - done, kMaxChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::uint64_t>(n);
+    }
+    return done;
+}
+
+std::uint64_t WriteFully(const File& file, std::span<const std::span<const std::uint8_t>> pieces) {
+    // The kernel takes at most about 2 GiB a call and says how much it took.
+    std::vector<iovec> left;
+    for (const auto piece : pieces)
+        if (!piece.empty())
+            left.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+    std::uint64_t done = 0;
+    std::size_t first = 0;
+    while (first < left.size()) {
+        const auto count = static_cast<int>(std::min<std::size_t>(left.size() - first, IOV_MAX));
+        const ssize_t n = ::writev(Fd(file), left.data() + first, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::uint64_t>(n);
+        SkipWritten(left, first, static_cast<std::uint64_t>(n));
+    }
+    return done;
+}
+
+void AdviseWillRead(const std::string& path, std::uint64_t bytes) {
+    // Only a regular file is opened: opening a device can do something of its own. A FIFO put
+    // in its place meanwhile opens at once all the same (O_NONBLOCK), and takes no advice.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    const File file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file)
+        (void)::posix_fadvise(Fd(file), 0, static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+}
+
+// ---- The atomic save
+
+bool FindReplaced(const std::string& path, ReplacedFile& replaced) {
+    struct stat st {};
+    replaced.Target = ResolveLinks(path, replaced.Exists, st);
+    if (!replaced.Exists)
+        return true;
+    // Only a regular file we may write is replaced: never a folder or a device, and never a
+    // file that is read-only to us or in use by another program.
+    std::uint64_t size = 0;
+    replaced.Lock = OpenLockedRegularFile(replaced.Target, size);
+    replaced.Owner = st.st_uid;
+    replaced.Group = st.st_gid;
+    replaced.Mode = st.st_mode & 07777;
+    return S_ISREG(st.st_mode) && replaced.Lock && ::access(replaced.Target.c_str(), W_OK) == 0;
+}
+
+File CreateSuccessor(const ReplacedFile& replaced, std::string& name) {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 pick{std::random_device{}()};
+    // A new file gets the mode any new file gets, less what the system takes off (the umask,
+    // or the folder's default ACL); a replacing one starts private.
+    const mode_t mode = replaced.Exists ? 0600 : 0666;
+    File file;
+    for (int attempt = 0; attempt < 100 && !file; ++attempt) {
+        std::string candidate = FolderOf(replaced.Target) + "/.tessaly-";
+        for (int letter = 0; letter < 6; ++letter)
+            candidate += kLetters[pick() % (sizeof kLetters - 1)];
+        file = File(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (file)
+            name = std::move(candidate);
+        else if (errno != EEXIST)
+            break;
+    }
+    // The successor takes the replaced file's owner (possible only for root or the owner
+    // itself; otherwise it stays ours, and the failure is no failure of the save) before its
+    // permission bits, which a change of owner could clear.
+    if (file && replaced.Exists) {
+        if (::fchown(Fd(file), replaced.Owner, replaced.Group) != 0) {
+        }
+        ::fchmod(Fd(file), replaced.Mode);
+    }
+    return file;
+}
+
+bool FlushToDisk(const File& file) {
+    return ::fsync(Fd(file)) == 0;
+}
+
+bool PutInPlace(const std::string& name, ReplacedFile& replaced) {
+    return ::rename(name.c_str(), replaced.Target.c_str()) == 0;
+}
+
+void FlushFolderOf(const std::string& path) {
+    const File folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        ::fsync(Fd(folder));
+}
+
+void RemoveFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+bool MappedFilesBlockReplace() {
+    return false;
+}
+
+// ---- Memory
+
+std::uint64_t PageSize() {
+    static const auto size = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+std::uint8_t* AllocatePages(std::uint64_t size) {
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    // Transparent huge pages cut the cost of faulting a large block in.
+    madvise(p, size, MADV_HUGEPAGE);
+    return static_cast<std::uint8_t*>(p);
+}
+
+std::uint8_t* MapFile(std::intptr_t file, std::uint64_t size) {
+    // Not populated up front: pages come in as the samples are read and go again behind a
+    // conversion, so the whole file is never resident at once.
+    void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file), 0);
+    return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+}
+
+void ReleasePages(std::uint8_t* first, std::uint64_t length) {
+    munmap(first, length);
+}
+
+void FreePages(std::uint8_t* base, std::uint64_t length) {
+    munmap(base, length);
+}
+
+bool WatchShrinking(std::intptr_t file, File& watched) {
+    watched = File(fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0));
+    return static_cast<bool>(watched);
+}
+
+bool StillCovers(const File& watched, std::uint64_t size) {
+    std::uint64_t now = 0;
+    return SizeOf(watched, now) && now >= size;
+}
+
+void AdviseWillNeed(std::uint8_t* first, std::uint64_t length) {
+    // The kernel reads no more than its read-ahead window for one advice (a few MiB, on some
+    // disks 128 KiB), so the range is advised a step at a time. A step whose last page the
+    // page cache holds is taken as there: advising it would look up each of its pages again.
+    constexpr std::uint64_t kStep = std::uint64_t{1} << 20;
+    std::uint8_t* const end = first + length;
+    for (std::uint8_t* at = first; at < end; at += kStep) {
+        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, end - at));
+        unsigned char resident = 0;
+        if (mincore(at + step - PageSize(), PageSize(), &resident) != 0 || !(resident & 1))
+            madvise(at, step, MADV_WILLNEED);
+    }
+}
+
+void PrefaultPages(std::uint8_t* first, std::uint64_t length) {
+    madvise(first, length, MADV_POPULATE_READ);
+}
+
+void DiscardPages(std::uint8_t* first, std::uint64_t length) {
+    madvise(first, length, MADV_DONTNEED);
+}
+
+// ---- Process
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void PrepareProcess() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool ErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+void CatchStopSignals(void (*handler)(int)) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = handler;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+void EndAsStopped(int signal) {
+    // The signal's default action, as if it had never been caught: the shell then sees 130,
+    // 143 or 129.
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+    _exit(128 + signal);
 }
 
 } // namespace Platform
