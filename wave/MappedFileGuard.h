@@ -1,6 +1,8 @@
-// Keeps a file that shrinks while it is mapped from crashing the program: touching a mapped
-// page that the file no longer covers raises SIGBUS, and for a watched mapping the handler maps
-// zero pages over the rest of it and notes the cut, so the caller can fail cleanly instead.
+// Keeps a mapped file that can no longer be read from crashing the program: touching a mapped
+// page that the file no longer covers (POSIX: SIGBUS) or whose disk failed (Windows: an
+// in-page error) faults, and for a watched mapping the handler maps zero pages in its place and
+// notes the cut, so the caller can fail cleanly instead. Part of the platform interface: one
+// implementation per system (MappedFileGuardPosix.cpp, MappedFileGuardWin32.cpp).
 #pragma once
 
 #include <cstdint>

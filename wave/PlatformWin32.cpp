@@ -8,10 +8,29 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <vector>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <io.h>
+#include <random>
+#include <shellapi.h>
 
 namespace Platform {
 namespace {
+
+HANDLE Handle(std::intptr_t file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+HANDLE Handle(const File& file) {
+    return Handle(file.get());
+}
+
+File Own(HANDLE handle) {
+    return File(handle == INVALID_HANDLE_VALUE ? File::kNone
+                                               : reinterpret_cast<std::intptr_t>(handle));
+}
 
 std::wstring Wide(const std::string& text) {
     if (text.empty())
@@ -35,7 +54,52 @@ std::string Narrow(const wchar_t* text, std::size_t count) {
     return narrow;
 }
 
+// The largest count handed to one ReadFile or WriteFile, whose counts are 32-bit.
+constexpr std::uint64_t kMaxChunk = 1u << 30;
+
+// Sharing nothing but deletion: no other program reads or writes the file while it is open,
+// and a save may still replace it.
+constexpr DWORD kExclusive = FILE_SHARE_DELETE;
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t length = FolderPartLength(path);
+    return length == 0 ? std::string(".\\") : path.substr(0, length);
+}
+
+// The signal each console event stands for: Ctrl-C and Ctrl-Break interrupt, a closed console,
+// a logoff and a shutdown end the program.
+int SignalOf(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        return SIGINT;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        return SIGTERM;
+    default:
+        return 0;
+    }
+}
+
+void (*StopHandler)(int) = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    const int signal = SignalOf(event);
+    if (signal == 0 || StopHandler == nullptr)
+        return FALSE;
+    StopHandler(signal);
+    // The system ends the process as soon as a close, logoff or shutdown handler returns, so
+    // this one waits (the system allows a few seconds) for the program to give up the file in
+    // hand and end itself.
+    if (signal == SIGTERM)
+        Sleep(INFINITE);
+    return TRUE;
+}
+
 } // namespace
+
+// ---- Paths and folders
 
 std::size_t FolderPartLength(const std::string& path) {
     // No byte of a multi-byte UTF-8 character is "\", "/" or ":".
@@ -63,6 +127,241 @@ std::string ExecutablePath() {
 
 bool MakeFolder(const std::string& path) {
     return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+}
+
+// ---- Files
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        Native = std::exchange(other.Native, kNone);
+    }
+    return *this;
+}
+
+bool File::Close() {
+    return Native == kNone || CloseHandle(Handle(std::exchange(Native, kNone))) != 0;
+}
+
+File OpenLockedRegularFile(const std::string& path, std::uint64_t& size) {
+    File file = Own(CreateFileW(Wide(path).c_str(), GENERIC_READ, kExclusive, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER length{};
+    if (!file || GetFileType(Handle(file)) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(Handle(file), &length))
+        return File();
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return file;
+}
+
+void Unlock(const File&) {
+    // The lock is the open's sharing mode: it goes with the handle.
+}
+
+bool SizeOf(const File& file, std::uint64_t& size) {
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(Handle(file), &length))
+        return false;
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return true;
+}
+
+std::uint64_t ReadFully(const File& file, void* buffer, std::uint64_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t done = 0;
+    while (done < count) {
+        DWORD n = 0;
+        const auto ask = static_cast<DWORD>(std::min(count - done, kMaxChunk));
+        if (!ReadFile(Handle(file), bytes + done, ask, &n, nullptr) || n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+std::uint64_t WriteFully(const File& file, std::span<const std::span<const std::uint8_t>> pieces) {
+    std::uint64_t done = 0;
+    for (const auto piece : pieces) {
+        for (std::uint64_t at = 0; at < piece.size();) {
+            DWORD n = 0;
+            const auto ask =
+                static_cast<DWORD>(std::min<std::uint64_t>(piece.size() - at, kMaxChunk));
+            if (!WriteFile(Handle(file), piece.data() + at, ask, &n, nullptr) || n == 0)
+                return done;
+            at += n;
+            done += n;
+        }
+    }
+    return done;
+}
+
+void AdviseWillRead(const std::string&, std::uint64_t) {
+    // Windows reads ahead of sequential reads and mapped views by itself.
+}
+
+// ---- The atomic save
+
+bool FindReplaced(const std::string& path, ReplacedFile& replaced) {
+    replaced.Target = path;
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    replaced.Exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!replaced.Exists)
+        return true;
+    // Only a regular file we may write is replaced: never a folder or a device, and never a
+    // read-only file or one in use by another program.
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE))
+        return false;
+    replaced.Lock = Own(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, kExclusive,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return replaced.Lock && GetFileType(Handle(replaced.Lock)) == FILE_TYPE_DISK;
+}
+
+File CreateSuccessor(const ReplacedFile& replaced, std::string& name) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 pick{std::random_device{}()};
+    // Folder and name are joined as they are: FolderOf gives the folder with its separator.
+    const std::string folder = FolderOf(replaced.Target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = folder + ".tessaly-";
+        for (int letter = 0; letter < 6; ++letter)
+            candidate += kLetters[pick() % (sizeof kLetters - 1)];
+        File file = Own(CreateFileW(Wide(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            name = std::move(candidate);
+            return file;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return File();
+}
+
+bool FlushToDisk(const File& file) {
+    return FlushFileBuffers(Handle(file)) != 0;
+}
+
+bool PutInPlace(const std::string& name, ReplacedFile& replaced) {
+    // An open file cannot be replaced: the lock goes first. ReplaceFileW gives the successor
+    // the replaced file's attributes and security, as a save over a file keeps them.
+    replaced.Lock.Close();
+    const std::wstring from = Wide(name), to = Wide(replaced.Target);
+    if (replaced.Exists && ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return true;
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void FlushFolderOf(const std::string&) {
+    // MOVEFILE_WRITE_THROUGH and the file system's journal make the replace durable.
+}
+
+void RemoveFile(const std::string& path) {
+    DeleteFileW(Wide(path).c_str());
+}
+
+bool MappedFilesBlockReplace() {
+    return true;
+}
+
+// ---- Memory
+
+std::uint64_t PageSize() {
+    static const std::uint64_t size = [] {
+        SYSTEM_INFO info{};
+        GetSystemInfo(&info);
+        return static_cast<std::uint64_t>(info.dwPageSize);
+    }();
+    return size;
+}
+
+std::uint8_t* AllocatePages(std::uint64_t size) {
+    return static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+}
+
+std::uint8_t* MapFile(std::intptr_t file, std::uint64_t size) {
+    HANDLE mapping = CreateFileMappingW(Handle(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr)
+        return nullptr;
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size));
+    // The view keeps the file mapped; the mapping's handle is not needed any more.
+    CloseHandle(mapping);
+    return static_cast<std::uint8_t*>(view);
+}
+
+void ReleasePages(std::uint8_t* first, std::uint64_t length) {
+    // Part of a view cannot be unmapped; pages of a private allocation are given back.
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(first, &info, sizeof info) != 0 && info.Type == MEM_PRIVATE)
+        VirtualFree(first, static_cast<SIZE_T>(length), MEM_DECOMMIT);
+}
+
+void FreePages(std::uint8_t* base, std::uint64_t) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(base, &info, sizeof info) == 0)
+        return;
+    if (info.Type == MEM_MAPPED)
+        UnmapViewOfFile(info.AllocationBase);
+    else
+        VirtualFree(info.AllocationBase, 0, MEM_RELEASE);
+}
+
+bool WatchShrinking(std::intptr_t, File& watched) {
+    // A file that is mapped cannot be shortened on Windows.
+    watched = File();
+    return true;
+}
+
+bool StillCovers(const File&, std::uint64_t) {
+    return true;
+}
+
+void AdviseWillNeed(std::uint8_t*, std::uint64_t) {
+    // Windows reads ahead of a view that is read in order by itself.
+}
+
+void PrefaultPages(std::uint8_t*, std::uint64_t) {}
+
+void DiscardPages(std::uint8_t* first, std::uint64_t length) {
+    // Unlocking pages that are not locked takes them out of the working set; they stay in the
+    // cache, as read.
+    VirtualUnlock(first, static_cast<SIZE_T>(length));
+}
+
+// ---- Process
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int k = 0; k < count; ++k)
+        arguments.push_back(Narrow(wide[k], wcslen(wide[k])));
+    LocalFree(wide);
+    return arguments;
+}
+
+void PrepareProcess() {
+    SetConsoleOutputCP(CP_UTF8);
+    // Bytes go out as they are: no "\n" becomes "\r\n" in a row or a name.
+    _setmode(_fileno(stdout), 0x8000 /* _O_BINARY */);
+}
+
+bool ErrorIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void CatchStopSignals(void (*handler)(int)) {
+    StopHandler = handler;
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void EndAsStopped(int) {
+    std::fflush(stdout);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 } // namespace Platform

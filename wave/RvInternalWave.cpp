@@ -76,8 +76,7 @@ void RecomputeDerivedFields(TWaveFormatEx& format) {
 
 TRvInternalWAVE::TRvInternalWAVE() {
     CreateWAVE(44100, 16, 1, 1);
-    NotifyWnd = MakeNotifyWindow(
-        [this](std::uint32_t message) { return NotifyWndProc(message); });
+    NotifyWnd = MakeNotifyWindow([this](std::uint32_t message) { return NotifyWndProc(message); });
 }
 
 TRvInternalWAVE::~TRvInternalWAVE() {
