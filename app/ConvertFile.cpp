@@ -4,16 +4,20 @@
 #include "PathParts.h"
 #include "Platform.h"
 #include "RvWaveComponent.h"
+#include "WorkMonitor.h"
 
 #include <exception>
 
 namespace {
 
 // Runs one step of a file's conversion. A failure becomes the status word, unless an earlier
-// failure already set one: the first failure decides.
+// failure already set one: the first failure decides. A stop is no failure: it gives up the
+// whole file.
 template <typename Step> void Guarded(std::string& status, const char* failureWord, Step&& step) {
     try {
         step();
+    } catch (const EWorkStopped&) {
+        throw;
     } catch (const std::exception&) {
         if (status.empty())
             status = failureWord;

@@ -39,6 +39,7 @@ struct ResultRow {
 // "Waves" destination is in wavesParent (WavesParentFolder()).
 // Every failure of a step becomes the row's status word. FormatDescription still raises when
 // the component holds no wave (a load whose fresh wave could not be made), and that failure
-// leaves ConvertFile.
+// leaves ConvertFile; so does EWorkStopped when the wave's monitor or the program is asked to
+// stop: the file is then given up, with nothing written.
 ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& settings,
                       const std::string& wavesParent, TRvWave& wave);

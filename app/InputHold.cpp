@@ -58,8 +58,12 @@ void InputHold::StopHolding() {
 // Input is taken where the platform hands it to a window, before the window routes it to the
 // widget under the pointer or with the focus: delivered later to the same window, it is routed
 // as it would have been then.
+// Text from an input method (the way Japanese is typed) goes straight to the widget with the
+// focus instead, and is held there.
 bool InputHold::eventFilter(QObject* receiver, QEvent* event) {
-    if (!Holding || !receiver->isWindowType() || !event->isInputEvent())
+    const bool input =
+        (receiver->isWindowType() && event->isInputEvent()) || event->type() == QEvent::InputMethod;
+    if (!Holding || !input)
         return false;
     Held.emplace_back(receiver, Remake(*event));
     return true;

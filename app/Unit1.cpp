@@ -1,6 +1,8 @@
 #include "Unit1.h"
 #include "ui_Unit1.h"
 
+#include "ApplicationException.h"
+#include "ConversionBatch.h"
 #include "ConvertFile.h"
 #include "DesignFont.h"
 #include "InputHold.h"
@@ -12,10 +14,8 @@
 
 #include <QCloseEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QMimeData>
-#include <QScopeGuard>
 #include <QUrl>
 
 #include <algorithm>
@@ -26,7 +26,9 @@ namespace {
 
 const int ItemHeight = 16;
 // About one frame of a 60 Hz screen.
-const qint64 FrameMilliseconds = 16;
+const int FrameMilliseconds = 16;
+// The bar's steps for each file, so that a long file is seen to advance.
+const int BarStepsPerFile = 1000;
 
 // The dropped items that are files on this machine, as the file system names them: the
 // percent-decoded bytes of each URL's path, which need not be UTF-8. A file on another host is
@@ -122,6 +124,9 @@ void TForm1::ConnectHandlers() {
         ui->LB));
     connect(ui->HC, &QHeaderView::sectionResized, this, &TForm1::HCSectionResize);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    FrameTimer.setInterval(FrameMilliseconds);
+    FrameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FrameTimer, &QTimer::timeout, this, &TForm1::ShowProgress);
 }
 
 void TForm1::FormCreate() {
@@ -160,7 +165,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::RunNextDrop() {
-    if (BatchRunning || PendingDrops.empty())
+    if (Batch || PendingDrops.empty())
         return;
     const std::vector<std::string> paths = std::move(PendingDrops.front());
     PendingDrops.pop_front();
@@ -168,65 +173,76 @@ void TForm1::RunNextDrop() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (!BatchRunning)
+    if (!Batch)
         return QWidget::closeEvent(event);
-    // The batch stops after the file in hand, so no file is left half written; the window
-    // closes then.
+    // The file in hand is given up, with nothing written; the window closes when the batch has
+    // ended.
     CloseRequested = true;
+    Batch->Abort();
     event->ignore();
 }
 
 void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
-    const int count = static_cast<int>(paths.size());
-    BatchRunning = true;
+    // Input made from now on takes effect when the batch ends, in order: the settings the batch
+    // reads now are the ones it keeps.
+    HeldInput = std::make_unique<InputHold>();
+    Batch = std::make_unique<TConversionBatch>(paths, ReadSettings(), WavesParentFolder(), *RV);
+    connect(Batch.get(), &TConversionBatch::RowReady, this,
+            [this](const ResultRow& row) { ResultRows.push_back(row); });
+    connect(Batch.get(), &TConversionBatch::Finished, this, &TForm1::EndBatch);
+    BatchFirstRow = ResultRows.size();
+    ui->PB->setRange(0, Batch->Count() * BarStepsPerFile);
+    ui->PB->setValue(0);
+    ShowProgress();
+    // Painted whole at once: the batch's first frame shows the caption, the counter and the bar
+    // even when the batch ends within it.
     ui->Panel4->show();
-    InputHold heldInput;
-    // However the batch ends, also when a failure leaves it for the central exception handling.
-    const auto endBatch = qScopeGuard([this, &heldInput] { EndBatch(heldInput); });
-    // Qt draws an empty range as a busy indicator: a single file gets an empty bar instead.
-    ui->PB->setRange(0, std::max(count - 1, 1));
-    const std::string wavesParent = WavesParentFolder();
-    QElapsedTimer lastFrame; // invalid until the first frame
-    for (int number = 1; number <= count && !CloseRequested; ++number) {
-        // Painting every file would cost a short file's batch more than its conversion: the
-        // screen is brought up to date at most once a frame, with the file now in hand.
-        if (!lastFrame.isValid() || lastFrame.elapsed() >= FrameMilliseconds) {
-            ShowProgress(number, count);
-            lastFrame.start();
-        }
-        ReadAheadOf(paths, number - 1);
-        ResultRows.push_back(ConvertFile(paths[number - 1], ReadSettings(), wavesParent, *RV));
-        // Other programs' messages are served between files, so a drop made now is taken (and
-        // waits its turn) instead of timing out, and a close request stops the batch here.
-        QCoreApplication::processEvents();
-    }
+    ui->Panel4->repaint();
+    FrameTimer.start();
+    Batch->Start();
 }
 
 // The panel is hidden and the last rows shown. Input made during the batch takes effect now, so
 // a drop that came meanwhile runs with the settings clicked before it; it is posted to the event
 // loop rather than called from here, so batches never nest. A close request ends it all: the
-// rows made are the record, and what waited (input and drops) is dropped.
-void TForm1::EndBatch(InputHold& heldInput) {
+// rows made are the record, and what waited (input and drops) is dropped. A failure that ended
+// the batch early goes to the central exception handling last.
+void TForm1::EndBatch(std::exception_ptr failure) {
+    FrameTimer.stop();
     ui->Panel4->hide();
     ShowNewRows();
-    if (!CloseRequested)
-        heldInput.Release();
-    BatchRunning = false;
+    // Deleted once its signal has returned; its thread has done with the wave.
+    Batch.release()->deleteLater();
+    std::unique_ptr<InputHold> held = std::move(HeldInput);
     if (CloseRequested) {
         PendingDrops.clear();
         CloseRequested = false;
         close();
-    } else if (!PendingDrops.empty()) {
-        QMetaObject::invokeMethod(this, &TForm1::RunNextDrop, Qt::QueuedConnection);
+    } else {
+        held->Release();
+        if (!PendingDrops.empty())
+            QMetaObject::invokeMethod(this, &TForm1::RunNextDrop, Qt::QueuedConnection);
+    }
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            HandleApplicationException(error);
+        }
     }
 }
 
-void TForm1::ShowProgress(int number, int count) {
-    // The rows first: the bar paints the panel as soon as its value changes.
+// The counter names the file in hand: the one after the last row come back. Painting every file
+// would cost a short file's batch more than its conversion, so this runs once a frame.
+void TForm1::ShowProgress() {
     ShowNewRows();
-    ui->Label6->setText(QStringLiteral("%1/%2").arg(number).arg(count));
-    ui->PB->setValue(number - 1);
-    ui->Panel4->repaint();
+    const int done = static_cast<int>(ResultRows.size() - BatchFirstRow);
+    const int count = Batch->Count();
+    if (done >= count)
+        return;
+    ui->Label6->setText(QStringLiteral("%1/%2").arg(done + 1).arg(count));
+    const double share = Batch->FileShare(done);
+    ui->PB->setValue(done * BarStepsPerFile + static_cast<int>(share * BarStepsPerFile));
 }
 
 void TForm1::ShowNewRows() {
@@ -236,9 +252,6 @@ void TForm1::ShowNewRows() {
     if (texts.isEmpty())
         return;
     ui->LB->addItems(texts);
-    // The list lays its items out later, from the event loop: the new rows are painted now.
-    ui->LB->doItemsLayout();
-    ui->LB->viewport()->repaint();
 }
 
 ConversionSettings TForm1::ReadSettings() const {

@@ -5,6 +5,7 @@
 #include "ConversionSettings.h"
 #include "ConvertFile.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <deque>
@@ -13,6 +14,7 @@
 #include <vector>
 
 class InputHold;
+class TConversionBatch;
 class QPainter;
 class QStyleOptionViewItem;
 class TRvWave;
@@ -28,9 +30,12 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Converts the dropped files (paths as the file system has them) one after the other,
-    // counting them on the progress panel and appending one result row per file to the list.
+    // Starts converting the dropped files (paths as the file system has them) one after the
+    // other on the batch's thread, counting them on the progress panel and appending one result
+    // row per file to the list; input to the window waits until the batch ends.
     void WMDropFiles(const std::vector<std::string>& paths);
+    // A batch runs, or drops wait for their turn.
+    bool Busy() const { return Batch != nullptr || !PendingDrops.empty(); }
     // Draws item index of the list across the header's columns, with its outcome swatch.
     void LBDrawItem(QPainter& canvas, const QStyleOptionViewItem& option, int index);
 
@@ -51,9 +56,9 @@ private:
     void HCSectionResize();
     void Button1Click();
     ConversionSettings ReadSettings() const;
-    void EndBatch(InputHold& heldInput);
-    // Shows the counter and bar for file number of count, and the rows made so far, at once.
-    void ShowProgress(int number, int count);
+    void EndBatch(std::exception_ptr failure);
+    // Shows the rows made so far, and the counter and bar for the file in hand.
+    void ShowProgress();
     // Adds the rows not yet in the list as its last items, shown at once; the list shows their
     // texts.
     void ShowNewRows();
@@ -61,7 +66,12 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     // Drops taken while a batch runs, oldest first; each runs as a batch of its own.
     std::deque<std::vector<std::string>> PendingDrops;
-    bool BatchRunning = false;
+    // The batch running, if any; the rows of files before it; the input made meanwhile.
+    std::unique_ptr<TConversionBatch> Batch;
+    std::size_t BatchFirstRow = 0;
+    std::unique_ptr<InputHold> HeldInput;
+    // Brings the panel and the list up to date once a display frame while a batch runs.
+    QTimer FrameTimer;
     // A close request came during a batch: it ends after the file in hand, and the window closes.
     bool CloseRequested = false;
     // The rows of the list's items, by item index: their fields are drawn and their source

@@ -6,6 +6,8 @@ add_library(tessaly_window STATIC
     Unit1ResultList.cpp
     Application.cpp
     Application.h
+    ConversionBatch.cpp
+    ConversionBatch.h
     DesignFont.cpp
     DesignFont.h
     DetachedProcess.cpp

@@ -5,6 +5,7 @@
 #include "ReadAhead.h"
 #include "RvWaveComponent.h"
 #include "StopRequest.h"
+#include "WorkMonitor.h"
 
 #include <csignal>
 #include <cstdio>
@@ -37,11 +38,17 @@ int ConvertAll(const CommandLine& line) {
     TRvWave wave; // one wave for the whole run, carried from file to file as in one drop
     bool allConverted = true;
     Progress progress(line.Files.size());
+    ReadAhead readAhead;
     for (std::size_t i = 0; i < line.Files.size() && !StopRequest::Pending(); ++i) {
         progress.Show(i + 1);
-        ReadAheadOf(line.Files, i);
-        const ResultRow row = ConvertFile(line.Files[i], line.Settings, wavesParent, wave);
-        // The file in hand when a stop came was given up unless it was finished: it gets no row.
+        readAhead.Starting(line.Files, i);
+        ResultRow row;
+        try {
+            row = ConvertFile(line.Files[i], line.Settings, wavesParent, wave);
+        } catch (const EWorkStopped&) {
+            break; // the file in hand was given up: it gets no row
+        }
+        // A file that failed as the stop came may have failed by it: it gets no row either.
         if (StopRequest::Pending() && !row.Converted())
             break;
         std::cout << row.Text() << line.RowEnd << std::flush;
@@ -92,8 +99,8 @@ int main(int argc, char** argv) {
         std::cout << "tessaly-convert " << TESSALY_VERSION << '\n';
         return 0;
     }
-    // SIGINT, SIGTERM and SIGHUP stop the run at the next file, or at the save in hand before it
-    // puts its file in place.
+    // SIGINT, SIGTERM and SIGHUP stop the run within a step of the file in hand, which is given
+    // up unless it is already in place; a write blocked on standard output ends at once.
     StopRequest::CatchStopSignals();
     const int status = Run(line);
     EndIfStopRequested();

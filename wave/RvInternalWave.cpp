@@ -9,6 +9,7 @@
 #include "Stream.h"
 
 #include <algorithm>
+#include <exception>
 #include <future>
 #include <system_error>
 #include <thread>
@@ -109,13 +110,17 @@ namespace {
 // lies at or before the start of its input, so nothing is overwritten before it is read. The
 // first call covers a few items; each later one covers no more items than went before, so its
 // output ends at or before the start of its input, the two do not overlap, and the kernel runs
-// at its full vector width.
+// at its full vector width. No call covers more than a step.
 void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, std::uint64_t items,
-                    std::uint32_t inSize, std::uint32_t outSize) {
+                    std::uint32_t inSize, std::uint32_t outSize, WorkMonitor* monitor) {
     constexpr std::uint64_t kFirstItems = 4096;
+    const std::uint64_t stepItems = std::max<std::uint64_t>(1, kWorkStepBytes / inSize);
     for (std::uint64_t done = 0; done < items;) {
-        const std::uint64_t count = std::min(items - done, std::max(done, kFirstItems));
+        CheckStop(monitor);
+        const std::uint64_t count =
+            std::min({items - done, std::max(done, kFirstItems), stepItems});
         kernel(bytes + done * inSize, bytes + done * outSize, count);
+        Advance(monitor, count * inSize);
         done += count;
     }
 }
@@ -126,41 +131,43 @@ constexpr std::uint64_t kRunBytes = std::uint64_t{16} << 20;
 // worth at a time when the run is mapped.
 constexpr std::uint64_t kReadAheadBytes = std::uint64_t{64} << 20;
 
-// Converts items [from, to) in runs of about 16 MiB of input. A mapped file's pages are read
-// ahead of the runs, mapped a run at a time before the kernel reads them, and given back once
-// read (the page cache keeps them), so the file and the new block are never resident whole at
-// once.
+// Converts items [from, to) a step at a time. A mapped file's pages are read ahead of the
+// steps, mapped a step at a time before the kernel reads them, and given back once read (the
+// page cache keeps them), so the file and the new block are never resident whole at once.
 void ConvertRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
-                 std::uint64_t from, std::uint64_t to, std::uint32_t inSize,
-                 std::uint32_t outSize) {
-    const std::uint64_t runItems = kRunBytes / inSize;
+                 std::uint64_t from, std::uint64_t to, std::uint32_t inSize, std::uint32_t outSize,
+                 WorkMonitor* monitor) {
+    const std::uint64_t stepItems = std::max<std::uint64_t>(1, kWorkStepBytes / inSize);
     const std::uint64_t aheadItems = kReadAheadBytes / inSize;
     std::uint64_t advised = from;
     for (std::uint64_t done = from; done < to;) {
-        const std::uint64_t count = std::min(to - done, runItems);
+        CheckStop(monitor);
+        const std::uint64_t count = std::min(to - done, stepItems);
         const std::uint64_t ahead = std::min(to, done + count + aheadItems);
         input.AdviseWillNeed(advised * inSize, ahead * inSize);
         advised = ahead;
         input.PrefaultPages(done * inSize, (done + count) * inSize);
         kernel(input.data() + done * inSize, out + done * outSize, count);
         input.ReleaseReadPages(done * inSize, (done + count) * inSize);
+        Advance(monitor, count * inSize);
         done += count;
     }
 }
 
 // A long wave is split between the processor's cores, a part of at least one run each: one
 // core alone can neither read memory nor fault in fresh pages at the rate the machine can. A
-// few cores reach the memory's rate, and each part keeps a run of a mapped file resident, so
+// few cores reach the memory's rate, and each part keeps a step of a mapped file resident, so
 // no more than eight share the work. Where no thread can be started, this one converts that
-// part too.
+// part too. A stop ends every part at its next step.
 void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
-                   std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize) {
+                   std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize,
+                   WorkMonitor* monitor) {
     constexpr unsigned kMostParts = 8;
     const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostParts);
     const std::uint64_t parts = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
     const auto part = [&](std::uint64_t k) {
-        ConvertRuns(kernel, input, out, items * k / parts, items * (k + 1) / parts, inSize,
-                    outSize);
+        ConvertRuns(kernel, input, out, items * k / parts, items * (k + 1) / parts, inSize, outSize,
+                    monitor);
     };
     std::vector<std::future<void>> others;
     for (std::uint64_t k = 1; k < parts; ++k) {
@@ -170,9 +177,23 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std:
             part(k);
         }
     }
-    part(0);
-    for (std::future<void>& other : others)
-        other.get();
+    // Every part is waited for before a failure of one leaves: they write into out.
+    std::exception_ptr failure;
+    try {
+        part(0);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (std::future<void>& other : others) {
+        try {
+            other.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // The scratch buffer a composed change passes a batch of frames through: well inside the
@@ -215,13 +236,14 @@ void TRvInternalWAVE::Convert(const SampleChange& change) {
     // A shrinking conversion of samples in a block of our own needs no second block: no fresh
     // pages to fault in, and the freed tail goes back at once.
     if (change.OutSize < change.InSize && WaveData.Writable()) {
-        ConvertInPlace(change.Run, WaveData.data(), items, change.InSize, change.OutSize);
+        ConvertInPlace(change.Run, WaveData.data(), items, change.InSize, change.OutSize, Monitor);
         WaveData.Narrow(0, size);
         return;
     }
     // Every kernel writes each byte of its output, so the block needs no zero fill.
     HeapBlock converted(size, HeapBlock::Fill::Overwritten);
-    ConvertInRuns(change.Run, WaveData, converted.data(), items, change.InSize, change.OutSize);
+    ConvertInRuns(change.Run, WaveData, converted.data(), items, change.InSize, change.OutSize,
+                  Monitor);
     // A mapped file cut short while the kernel read it gave zeros, not its samples.
     if (!WaveData.Intact())
         throw EReadError();

@@ -4,6 +4,7 @@
 #include "HeapBlock.h"
 #include "WaveDevice.h"
 #include "WaveFormat.h"
+#include "WorkMonitor.h"
 
 #include <array>
 #include <cstdint>
@@ -93,6 +94,8 @@ public:
     HWAVEIN WaveIn = 0;
     std::unique_ptr<std::array<std::uint8_t, kWaveHeaderSize>> WaveHeader;
     TNotifyEvent OnNotify;
+    // Where conversions count their bytes and look for a stop; none when nobody watches.
+    WorkMonitor* Monitor = nullptr;
 
 private:
     // Runs a change's kernel over the samples and makes its output the sample buffer.

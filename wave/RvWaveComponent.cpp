@@ -27,7 +27,7 @@ void TRvWave::ReleaseInternalWave() {
 }
 
 void TRvWave::LoadFromFile(const std::string& fileName) {
-    TFileStream stream(fileName);
+    TFileStream stream(fileName, Monitor);
     LoadFromStream(stream);
 }
 
@@ -36,11 +36,12 @@ void TRvWave::LoadFromStream(TStream& stream) {
     ReleaseInternalWave();
     InternalWave = std::make_unique<TRvInternalWAVE>();
     InternalWave->OnNotify = std::move(handler);
+    InternalWave->Monitor = Monitor;
     InternalWave->LoadFromFile(stream);
 }
 
 void TRvWave::SaveToFile(const std::string& fileName) {
-    TFileReplaceStream stream(fileName);
+    TFileReplaceStream stream(fileName, Monitor);
     SaveToStream(stream);
     stream.Commit();
 }
@@ -85,4 +86,10 @@ TNotifyEvent TRvWave::GetOnNotify() const {
 
 void TRvWave::SetOnNotify(TNotifyEvent handler) {
     Asserted("TRvWave.SetOnNotify: InternalWave should not be Nil").OnNotify = std::move(handler);
+}
+
+void TRvWave::SetMonitor(WorkMonitor* monitor) {
+    Monitor = monitor;
+    if (InternalWave)
+        InternalWave->Monitor = monitor;
 }

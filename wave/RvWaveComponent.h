@@ -35,6 +35,9 @@ public:
     void SetChannels(std::int32_t value);
     TNotifyEvent GetOnNotify() const;
     void SetOnNotify(TNotifyEvent handler);
+    // Loads, conversions and saves from now on count their bytes on monitor and stop
+    // (EWorkStopped) when it is asked to; nullptr for none. The monitor must outlive its use.
+    void SetMonitor(WorkMonitor* monitor);
 
     // The in-memory wave, or nullptr between a release and the next creation.
     const TRvInternalWAVE* Wave() const { return InternalWave.get(); }
@@ -44,4 +47,5 @@ private:
     TRvInternalWAVE& Asserted(const char* message) const;
 
     std::unique_ptr<TRvInternalWAVE> InternalWave;
+    WorkMonitor* Monitor = nullptr;
 };

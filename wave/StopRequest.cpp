@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <initializer_list>
 
 namespace StopRequest {
 namespace {
@@ -27,7 +28,8 @@ void CatchStopSignals(void (*handler)(int)) {
             continue;
         struct sigaction action {};
         action.sa_handler = handler;
-        action.sa_flags = SA_RESTART;
+        // No SA_RESTART: a write blocked on a full pipe must end, not wait on, once a stop comes.
+        action.sa_flags = 0;
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }

@@ -1,6 +1,6 @@
 // A request to stop the program, made from a signal handler: a save that has not yet put its
 // file in place gives it up (its temporary file goes), so whoever stops next leaves no partial
-// file. The program itself checks Pending() between files and ends as the signal asks.
+// file. Work checks Pending() as it goes (CheckStop), and the program ends as the signal asks.
 #pragma once
 
 namespace StopRequest {

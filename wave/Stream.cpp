@@ -1,6 +1,6 @@
 #include "Stream.h"
 
-#include "StopRequest.h"
+#include "WorkMonitor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,21 +24,20 @@ std::string Format(const char* pattern, const std::string& fileName) {
     return text;
 }
 
-// The largest count handed to one read(): Linux moves at most about 2 GiB a call.
-constexpr std::uint64_t kMaxChunk = 1u << 30;
-
 // Repeats read() until count bytes have arrived, the file ends or an error stops it; returns
-// how many arrived.
-std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count) {
+// how many arrived. Reads a step at a time, checking for a stop and counting on monitor.
+std::uint64_t ReadFully(int fd, void* buffer, std::uint64_t count, WorkMonitor* monitor) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::uint64_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, bytes + done, std::min(count - done, kMaxChunk));
+        CheckStop(monitor);
+        const ssize_t n = ::read(fd, bytes + done, std::min(count - done, kWorkStepBytes));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         done += static_cast<std::uint64_t>(n);
+        Advance(monitor, static_cast<std::uint64_t>(n));
     }
     return done;
 }
@@ -53,9 +52,20 @@ void SkipWritten(std::vector<iovec>& left, std::size_t& first, std::uint64_t n) 
     }
 }
 
+// The pieces from first on, cut after limit bytes in all: what one write of a step hands over.
+std::vector<iovec> StepOf(const std::vector<iovec>& left, std::size_t first, std::uint64_t limit) {
+    std::vector<iovec> step;
+    for (std::size_t k = first; k < left.size() && limit != 0 && step.size() < IOV_MAX; ++k) {
+        const std::uint64_t n = std::min<std::uint64_t>(left[k].iov_len, limit);
+        step.push_back({left[k].iov_base, n});
+        limit -= n;
+    }
+    return step;
+}
+
 // Repeats writev() until every piece is written or an error stops it; returns how many bytes
-// were written. The kernel takes at most about 2 GiB a call and says how much it took.
-std::uint64_t WriteFully(int fd, std::span<const ByteSpan> pieces) {
+// were written. Writes a step at a time, checking for a stop and counting on monitor.
+std::uint64_t WriteFully(int fd, std::span<const ByteSpan> pieces, WorkMonitor* monitor) {
     std::vector<iovec> left;
     for (const ByteSpan piece : pieces)
         if (!piece.empty())
@@ -63,13 +73,15 @@ std::uint64_t WriteFully(int fd, std::span<const ByteSpan> pieces) {
     std::uint64_t done = 0;
     std::size_t first = 0;
     while (first < left.size()) {
-        const auto count = static_cast<int>(std::min<std::size_t>(left.size() - first, IOV_MAX));
-        const ssize_t n = ::writev(fd, left.data() + first, count);
+        CheckStop(monitor);
+        const std::vector<iovec> step = StepOf(left, first, kWorkStepBytes);
+        const ssize_t n = ::writev(fd, step.data(), static_cast<int>(step.size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         done += static_cast<std::uint64_t>(n);
+        Advance(monitor, static_cast<std::uint64_t>(n));
         SkipWritten(left, first, static_cast<std::uint64_t>(n));
     }
     return done;
@@ -228,8 +240,8 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     return *this;
 }
 
-TFileStream::TFileStream(const std::string& fileName)
-    : Handle(OpenLockedRegularFile(fileName, OpenedSize)) {
+TFileStream::TFileStream(const std::string& fileName, WorkMonitor* monitor)
+    : Monitor(monitor), Handle(OpenLockedRegularFile(fileName, OpenedSize)) {
     if (!Handle)
         throw EFOpenError(fileName);
 }
@@ -239,7 +251,7 @@ TFileStream::~TFileStream() {
 }
 
 std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
-    return ReadFully(Handle.get(), buffer, count);
+    return ReadFully(Handle.get(), buffer, count, Monitor);
 }
 
 HeapBlock TFileStream::ReadAll() {
@@ -258,10 +270,10 @@ std::uint64_t TFileStream::Size() const {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-TFileReplaceStream::TFileReplaceStream(const std::string& fileName) : FileName(fileName) {
-    // Once the program is asked to stop, no file is begun that it would have to clean up.
-    if (StopRequest::Pending())
-        throw EFCreateError(fileName);
+TFileReplaceStream::TFileReplaceStream(const std::string& fileName, WorkMonitor* monitor)
+    : FileName(fileName), Monitor(monitor) {
+    // Once the work is asked to stop, no file is begun that it would have to clean up.
+    CheckStop(Monitor);
     struct stat st {};
     bool exists = false;
     Target = ResolveLinks(fileName, exists, st);
@@ -302,7 +314,7 @@ std::uint64_t TFileReplaceStream::Write(const void* buffer, std::uint64_t count)
 }
 
 std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces) {
-    const std::uint64_t n = WriteFully(Temp.get(), pieces);
+    const std::uint64_t n = WriteFully(Temp.get(), pieces, Monitor);
     Written += n;
     return n;
 }
@@ -314,10 +326,9 @@ void TFileReplaceStream::Commit() {
         throw EWriteError();
     if (::close(Temp.release()) != 0)
         throw EWriteError();
-    // A stop asked for meanwhile gives the file up as a failed write does, and the temporary
-    // file goes: the program ends with the file in hand not written at all.
-    if (StopRequest::Pending())
-        throw EWriteError();
+    // A stop asked for meanwhile gives the file up, and the temporary file goes: the work ends
+    // with the file in hand not written at all.
+    CheckStop(Monitor);
     if (::rename(TempName.c_str(), Target.c_str()) != 0)
         throw EFCreateError(FileName);
     Committed = true;

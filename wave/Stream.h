@@ -4,6 +4,7 @@
 
 #include "Exception.h"
 #include "HeapBlock.h"
+#include "WorkMonitor.h"
 
 #include <cstdint>
 #include <span>
@@ -103,10 +104,12 @@ private:
 };
 
 // An existing regular file opened for reading, held under an exclusive advisory lock so that
-// no cooperating program uses it meanwhile. Never blocks and never creates the file.
+// no cooperating program uses it meanwhile. Never blocks and never creates the file. A read
+// counts its bytes on monitor, if any, and stops (EWorkStopped) when it is asked to.
 class TFileStream : public TStream {
 public:
-    explicit TFileStream(const std::string& fileName); // raises EFOpenError
+    explicit TFileStream(const std::string& fileName,
+                         WorkMonitor* monitor = nullptr); // raises EFOpenError
     // Unlocks the file: a mapping made by ReadAll() keeps it open after the stream is gone.
     ~TFileStream() override;
 
@@ -117,17 +120,20 @@ public:
     HeapBlock ReadAll() override;
 
 private:
+    WorkMonitor* Monitor;
     std::uint64_t OpenedSize = 0;
     FileHandle Handle;
 };
 
 // Writes a file so that no failure loses data: the bytes go to a fresh temporary file in the
 // destination's folder, which Commit() flushes and renames over the destination. Until then
-// the destination is untouched; an uncommitted stream removes its temporary file. Once a stop
-// is requested (StopRequest), no stream is made and none is committed.
+// the destination is untouched; an uncommitted stream removes its temporary file. Writes count
+// their bytes on monitor, if any. Once a stop is asked of monitor or the program (StopRequest),
+// no stream is made, no write goes on and none is committed: each raises EWorkStopped.
 class TFileReplaceStream : public TStream {
 public:
-    explicit TFileReplaceStream(const std::string& fileName); // raises EFCreateError
+    explicit TFileReplaceStream(const std::string& fileName,
+                                WorkMonitor* monitor = nullptr); // raises EFCreateError
     ~TFileReplaceStream() override;
 
     std::uint64_t Read(void* buffer, std::uint64_t count) override;
@@ -140,7 +146,8 @@ public:
 
 private:
     std::string FileName; // as the caller named it, for messages
-    std::string Target;   // the file actually replaced: a link's target, not the link
+    WorkMonitor* Monitor;
+    std::string Target; // the file actually replaced: a link's target, not the link
     std::string TempName;
     FileHandle Temp;
     FileHandle Existing; // the file being replaced, locked, or none

@@ -41,8 +41,16 @@ bool WindowTest::Drop(const std::vector<std::string>& paths, QWidget* target) {
 
 bool WindowTest::DropUrls(const QList<QUrl>& urls, QWidget* target) {
     const bool taken = DeliverDrop(urls, target);
-    QCoreApplication::processEvents();
+    WaitWhileBusy();
     return taken;
+}
+
+void WindowTest::WaitWhileBusy() {
+    do
+        QTest::qWait(5);
+    while (Form.Busy());
+    // What the batch's end asked for: the held input, the list's layout and paint.
+    QCoreApplication::processEvents();
 }
 
 bool WindowTest::DeliverDrop(const QList<QUrl>& urls, QWidget* target) {

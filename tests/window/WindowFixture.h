@@ -38,10 +38,12 @@ protected:
     // a newline, or bytes that are not UTF-8 (Shift-JIS テスト, Latin-1 café).
     std::vector<std::string> WriteOddlyNamedWaves();
     // Drags the paths over the middle of target and drops them there, each as a URL of its
-    // percent-encoded bytes; the batch then runs from the event loop. Returns whether the window
-    // took the drop.
+    // percent-encoded bytes, and waits for the batch to end. Returns whether the window took the
+    // drop.
     bool Drop(const std::vector<std::string>& paths, QWidget* target = nullptr);
     bool DropUrls(const QList<QUrl>& urls, QWidget* target);
+    // Serves the event loop until every batch has ended and its results are shown.
+    void WaitWhileBusy();
     // Only the drop itself: whether the window took it as a copy. The batch has not run yet.
     bool DeliverDrop(const QList<QUrl>& urls, QWidget* target);
     // The same with the actions the source offers and the keys held: how the window took it.

@@ -1,0 +1,68 @@
+#include "ConversionBatch.h"
+
+#include "ReadAhead.h"
+#include "RvWaveComponent.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+TConversionBatch::TConversionBatch(std::vector<std::string> paths, ConversionSettings settings,
+                                   std::string wavesParent, TRvWave& wave, QObject* parent)
+    : QObject(parent), Paths(std::move(paths)), Settings(std::move(settings)),
+      WavesParent(std::move(wavesParent)), Wave(wave) {}
+
+TConversionBatch::~TConversionBatch() {
+    Abort();
+    if (Worker.joinable())
+        Worker.join();
+}
+
+void TConversionBatch::Start() {
+    Worker = std::thread([this] { Run(); });
+}
+
+void TConversionBatch::Abort() {
+    Monitor.RequestStop();
+}
+
+// A file is read (or mapped and converted) and its result written: about twice its size in
+// bytes, whatever the settings.
+void TConversionBatch::BeginFile(std::size_t index) {
+    std::error_code unknown;
+    const std::uintmax_t size = std::filesystem::file_size(Paths[index], unknown);
+    FileStart.store(Monitor.BytesDone());
+    FileExpected.store(unknown ? 0 : 2 * static_cast<std::uint64_t>(size));
+    FileIndex.store(static_cast<int>(index));
+}
+
+double TConversionBatch::FileShare(int index) const {
+    const std::uint64_t expected = FileExpected.load();
+    if (FileIndex.load() != index || expected == 0)
+        return 0;
+    const std::uint64_t done = Monitor.BytesDone() - FileStart.load();
+    return std::min(1.0, static_cast<double>(done) / static_cast<double>(expected));
+}
+
+void TConversionBatch::Run() {
+    ReadAhead readAhead;
+    std::exception_ptr failure;
+    Wave.SetMonitor(&Monitor);
+    try {
+        for (std::size_t index = 0; index < Paths.size() && !Monitor.StopRequested(); ++index) {
+            BeginFile(index);
+            readAhead.Starting(Paths, index);
+            ResultRow row = ConvertFile(Paths[index], Settings, WavesParent, Wave);
+            QMetaObject::invokeMethod(
+                this, [this, row = std::move(row)] { emit RowReady(row); }, Qt::QueuedConnection);
+        }
+    } catch (const EWorkStopped&) {
+        // The file in hand was given up: it has no row.
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    FileIndex.store(-1);
+    Wave.SetMonitor(nullptr);
+    QMetaObject::invokeMethod(
+        this, [this, failure] { emit Finished(failure); }, Qt::QueuedConnection);
+}

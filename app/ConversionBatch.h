@@ -1,0 +1,63 @@
+// One drop's files converted on a thread of their own, one after the other in drop order,
+// through the window's wave component, so that the window's thread serves its event loop all
+// the while: it answers the desktop, paints, and takes further drops. Each file's row comes
+// back to the window's thread by a queued signal; how far the file in hand has come is data
+// the batch publishes, which the window reads when it paints.
+#pragma once
+
+#include "ConversionSettings.h"
+#include "ConvertFile.h"
+#include "WorkMonitor.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TRvWave;
+
+class TConversionBatch : public QObject {
+    Q_OBJECT
+
+public:
+    // The wave is the batch's alone until Finished: its state goes on from file to file, and
+    // from this batch to the next.
+    TConversionBatch(std::vector<std::string> paths, ConversionSettings settings,
+                     std::string wavesParent, TRvWave& wave, QObject* parent = nullptr);
+    // Stops the batch as Abort does and waits for its thread.
+    ~TConversionBatch() override;
+
+    void Start();
+    // Asks the batch to stop: the file in hand is given up within a step of its work, with
+    // nothing written and no row, and Finished follows.
+    void Abort();
+
+    int Count() const { return static_cast<int>(Paths.size()); }
+    // How much of file number index (from 0) is done, from 0 to 1, as far as its bytes read,
+    // converted and written tell; 0 for a file not yet begun or already done.
+    double FileShare(int index) const;
+
+signals:
+    // The row of each file, in drop order.
+    void RowReady(const ResultRow& row);
+    // After the last row; failure holds what ended the batch early, other than a stop.
+    void Finished(std::exception_ptr failure);
+
+private:
+    void Run();
+    void BeginFile(std::size_t index);
+
+    const std::vector<std::string> Paths;
+    const ConversionSettings Settings;
+    const std::string WavesParent;
+    TRvWave& Wave;
+    WorkMonitor Monitor;
+    // The file in hand, the monitor's count when it began, and the bytes it is expected to take.
+    std::atomic<int> FileIndex{-1};
+    std::atomic<std::uint64_t> FileStart{0};
+    std::atomic<std::uint64_t> FileExpected{0};
+    std::thread Worker;
+};
