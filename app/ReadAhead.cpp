@@ -1,13 +1,11 @@
 #include "ReadAhead.h"
 
-#include "Stream.h"
+#include "Platform.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 
@@ -15,7 +13,7 @@ namespace {
 
 // The kernel reads no more than its read-ahead window for one advice anyway; a larger file's
 // load asks for the rest itself, a window at a time, as it converts.
-constexpr off_t kAdvisedBytes = off_t{8} << 20;
+constexpr std::uint64_t kAdvisedBytes = std::uint64_t{8} << 20;
 
 } // namespace
 
@@ -26,14 +24,7 @@ std::pair<std::size_t, std::size_t> FilesToAdvise(std::size_t count, std::size_t
 }
 
 void AdviseWillNeed(const std::string& path) {
-    // Only a regular file is opened: opening a device can do something of its own. A FIFO put
-    // in its place meanwhile opens at once all the same (O_NONBLOCK), and takes no advice.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return;
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file)
-        (void)::posix_fadvise(file.get(), 0, kAdvisedBytes, POSIX_FADV_WILLNEED);
+    Platform::AdviseWillRead(path, kAdvisedBytes);
 }
 
 // Shared by the batch and the advising thread, which may outlive the batch while a lookup hangs.

@@ -2,23 +2,23 @@
 #include "CommandLine.h"
 #include "ConvertFile.h"
 #include "PathParts.h"
+#include "Platform.h"
 #include "ReadAhead.h"
 #include "RvWaveComponent.h"
 #include "StopRequest.h"
 #include "WorkMonitor.h"
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
-#include <unistd.h>
+#include <vector>
 
 namespace {
 
 // Counts n/N on a terminal; stays silent when standard error is a pipe or a file.
 class Progress {
 public:
-    explicit Progress(std::size_t total) : Total(total), Visible(isatty(STDERR_FILENO) == 1) {}
+    explicit Progress(std::size_t total) : Total(total), Visible(Platform::ErrorIsTerminal()) {}
     ~Progress() {
         if (Visible)
             std::fputs("\r\033[K", stderr);
@@ -57,16 +57,14 @@ int ConvertAll(const CommandLine& line) {
     return allConverted ? 0 : 1;
 }
 
-// Ends the process by the signal that asked it to stop, with that signal's default action, as
-// if it had never been caught: the shell then sees 130, 143 or 129.
+// Ends the process as the stop signal would have ended it had it never been caught: the shell
+// then sees 130, 143 or 129 (on Windows, the status of a console program stopped by Ctrl-C).
 void EndIfStopRequested() {
     const int signal = StopRequest::Pending();
     if (signal == 0)
         return;
     std::cout.flush();
-    std::signal(signal, SIG_DFL);
-    raise(signal);
-    _exit(128 + signal);
+    Platform::EndAsStopped(signal);
 }
 
 int Run(const CommandLine& line) {
@@ -83,10 +81,16 @@ int Run(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
-    std::signal(SIGXFSZ, SIG_IGN);
+    Platform::PrepareProcess();
+    // Arguments are UTF-8 inside, whatever form the system hands them over in.
+    const std::vector<std::string> arguments = Platform::Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
     CommandLine line;
     try {
-        line = ParseCommandLine(argc, argv);
+        line = ParseCommandLine(static_cast<int>(arguments.size()), pointers.data());
     } catch (const UsageError& error) {
         std::cerr << "tessaly-convert: " << error.what() << " (see --help)\n";
         return 2;

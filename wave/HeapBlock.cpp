@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -143,6 +144,14 @@ void HeapBlock::ReleasePagesOutside() {
         Platform::ReleasePages(last, static_cast<std::uint64_t>(end - last));
     Base = first;
     Capacity = static_cast<std::uint64_t>(last - first);
+}
+
+void HeapBlock::LetGoOfFile() {
+    if (Watched < 0)
+        return;
+    HeapBlock copy(Size, Fill::Overwritten);
+    std::memcpy(copy.data(), Bytes, Size);
+    *this = std::move(copy);
 }
 
 void HeapBlock::reset() {

@@ -59,6 +59,10 @@ public:
     // std::out_of_range when the bytes do not lie inside the block.
     void Narrow(std::uint64_t offset, std::uint64_t length);
 
+    // For a mapped file, copies its bytes into a block of their own and lets the file go, so
+    // that it can be replaced where a mapping keeps it in place. Nothing for other blocks.
+    void LetGoOfFile();
+
     void reset();
 
 private:

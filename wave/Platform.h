@@ -57,11 +57,16 @@ File OpenLockedRegularFile(const std::string& path, std::uint64_t& size);
 void Unlock(const File& file);
 // The file's size now; false when the system cannot tell it.
 bool SizeOf(const File& file, std::uint64_t& size);
-// Reads until count bytes have arrived, the file ends or an error stops it; gives how many.
-std::uint64_t ReadFully(const File& file, void* buffer, std::uint64_t count);
-// Writes the pieces one after the other until all are written or an error stops it; gives how
-// many bytes were written.
-std::uint64_t WriteFully(const File& file, std::span<const std::span<const std::uint8_t>> pieces);
+// What one read or write gives that is no count of bytes.
+inline constexpr std::int64_t kFailed = -1;
+// A signal came before any byte moved: the caller checks for a stop and tries again.
+inline constexpr std::int64_t kInterrupted = -2;
+// One read of up to count bytes: how many arrived (0 at the end of the file), or kFailed or
+// kInterrupted.
+std::int64_t ReadOnce(const File& file, void* buffer, std::uint64_t count);
+// One write of the pieces, one after the other: how many bytes it took (it may take fewer than
+// given), or kFailed or kInterrupted.
+std::int64_t WriteOnce(const File& file, std::span<const std::span<const std::uint8_t>> pieces);
 // Asks the system to read the head of the file at path from the disk now, in the background;
 // a missing or irregular file is passed over. Only advice: nothing is held open.
 void AdviseWillRead(const std::string& path, std::uint64_t bytes);

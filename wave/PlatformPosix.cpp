@@ -22,9 +22,6 @@ int Fd(const File& file) {
     return static_cast<int>(file.get());
 }
 
-// The largest count handed to one read(): Linux moves at most about 2 GiB a call.
-constexpr std::uint64_t kMaxChunk = 1u << 30;
-
 // True for a regular file, whose size then goes to size.
 bool IsRegularFile(int fd, std::uint64_t& size) {
     struct stat st {};
@@ -32,16 +29,6 @@ bool IsRegularFile(int fd, std::uint64_t& size) {
         return false;
     size = static_cast<std::uint64_t>(st.st_size);
     return true;
-}
-
-// Moves the front of the pieces past n written bytes.
-void SkipWritten(std::vector<iovec>& left, std::size_t& first, std::uint64_t n) {
-    while (first < left.size() && n >= left[first].iov_len)
-        n -= left[first++].iov_len;
-    if (n != 0) {
-        left[first].iov_base = static_cast<std::uint8_t*>(left[first].iov_base) + n;
-        left[first].iov_len -= n;
-    }
 }
 
 std::string FolderOf(const std::string& fileName) {
@@ -124,39 +111,17 @@ bool SizeOf(const File& file, std::uint64_t& size) {
     return true;
 }
 
-std::uint64_t ReadFully(const File& file, void* buffer, std::uint64_t count) {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::uint64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::read(Fd(file), bytes + done, std::min(count - done, kMaxChunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::uint64_t>(n);
-    }
-    return done;
+std::int64_t ReadOnce(const File& file, void* buffer, std::uint64_t count) {
+    const ssize_t n = ::read(Fd(file), buffer, count);
+    return n >= 0 ? n : errno == EINTR ? kInterrupted : kFailed;
 }
 
-std::uint64_t WriteFully(const File& file, std::span<const std::span<const std::uint8_t>> pieces) {
-    // The kernel takes at most about 2 GiB a call and says how much it took.
-    std::vector<iovec> left;
-    for (const auto piece : pieces)
-        if (!piece.empty())
-            left.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
-    std::uint64_t done = 0;
-    std::size_t first = 0;
-    while (first < left.size()) {
-        const auto count = static_cast<int>(std::min<std::size_t>(left.size() - first, IOV_MAX));
-        const ssize_t n = ::writev(Fd(file), left.data() + first, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::uint64_t>(n);
-        SkipWritten(left, first, static_cast<std::uint64_t>(n));
-    }
-    return done;
+std::int64_t WriteOnce(const File& file, std::span<const std::span<const std::uint8_t>> pieces) {
+    std::vector<iovec> vectors;
+    for (const auto piece : pieces.first(std::min<std::size_t>(pieces.size(), IOV_MAX)))
+        vectors.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+    const ssize_t n = ::writev(Fd(file), vectors.data(), static_cast<int>(vectors.size()));
+    return n >= 0 ? n : errno == EINTR ? kInterrupted : kFailed;
 }
 
 void AdviseWillRead(const std::string& path, std::uint64_t bytes) {
@@ -322,7 +287,8 @@ void CatchStopSignals(void (*handler)(int)) {
             continue;
         struct sigaction action {};
         action.sa_handler = handler;
-        action.sa_flags = SA_RESTART;
+        // No SA_RESTART: a write blocked on a full pipe must end, not wait on, once a stop comes.
+        action.sa_flags = 0;
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }

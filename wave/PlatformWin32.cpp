@@ -166,33 +166,18 @@ bool SizeOf(const File& file, std::uint64_t& size) {
     return true;
 }
 
-std::uint64_t ReadFully(const File& file, void* buffer, std::uint64_t count) {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::uint64_t done = 0;
-    while (done < count) {
-        DWORD n = 0;
-        const auto ask = static_cast<DWORD>(std::min(count - done, kMaxChunk));
-        if (!ReadFile(Handle(file), bytes + done, ask, &n, nullptr) || n == 0)
-            break;
-        done += n;
-    }
-    return done;
+std::int64_t ReadOnce(const File& file, void* buffer, std::uint64_t count) {
+    DWORD n = 0;
+    const auto ask = static_cast<DWORD>(std::min(count, kMaxChunk));
+    return ReadFile(Handle(file), buffer, ask, &n, nullptr) ? std::int64_t{n} : kFailed;
 }
 
-std::uint64_t WriteFully(const File& file, std::span<const std::span<const std::uint8_t>> pieces) {
-    std::uint64_t done = 0;
-    for (const auto piece : pieces) {
-        for (std::uint64_t at = 0; at < piece.size();) {
-            DWORD n = 0;
-            const auto ask =
-                static_cast<DWORD>(std::min<std::uint64_t>(piece.size() - at, kMaxChunk));
-            if (!WriteFile(Handle(file), piece.data() + at, ask, &n, nullptr) || n == 0)
-                return done;
-            at += n;
-            done += n;
-        }
-    }
-    return done;
+std::int64_t WriteOnce(const File& file, std::span<const std::span<const std::uint8_t>> pieces) {
+    // WriteFile takes one piece; the caller hands the rest over again.
+    const auto piece = pieces.empty() ? std::span<const std::uint8_t>() : pieces.front();
+    DWORD n = 0;
+    const auto ask = static_cast<DWORD>(std::min<std::uint64_t>(piece.size(), kMaxChunk));
+    return WriteFile(Handle(file), piece.data(), ask, &n, nullptr) ? std::int64_t{n} : kFailed;
 }
 
 void AdviseWillRead(const std::string&, std::uint64_t) {

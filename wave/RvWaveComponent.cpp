@@ -1,6 +1,7 @@
 #include "RvWaveComponent.h"
 
 #include "Exception.h"
+#include "Platform.h"
 #include "Stream.h"
 
 TRvWave::TRvWave() : InternalWave(std::make_unique<TRvInternalWAVE>()) {}
@@ -43,6 +44,10 @@ void TRvWave::LoadFromStream(TStream& stream) {
 void TRvWave::SaveToFile(const std::string& fileName) {
     TFileReplaceStream stream(fileName, Monitor);
     SaveToStream(stream);
+    // Where a mapped file cannot be replaced, a wave still mapped from its source (its samples
+    // left as they were) takes them into memory first: the save may replace that very file.
+    if (Platform::MappedFilesBlockReplace())
+        Asserted("TRvWave.SaveToFile: InternalWave should not be Nil").WaveData.LetGoOfFile();
     stream.Commit();
 }
 

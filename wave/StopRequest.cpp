@@ -1,8 +1,8 @@
 #include "StopRequest.h"
 
+#include "Platform.h"
+
 #include <atomic>
-#include <csignal>
-#include <initializer_list>
 
 namespace StopRequest {
 namespace {
@@ -22,17 +22,7 @@ int Pending() noexcept {
 }
 
 void CatchStopSignals(void (*handler)(int)) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = handler;
-        // No SA_RESTART: a write blocked on a full pipe must end, not wait on, once a stop comes.
-        action.sa_flags = 0;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal, &action, nullptr);
-    }
+    Platform::CatchStopSignals(handler);
 }
 
 } // namespace StopRequest

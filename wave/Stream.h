@@ -4,6 +4,7 @@
 
 #include "Exception.h"
 #include "HeapBlock.h"
+#include "Platform.h"
 #include "WorkMonitor.h"
 
 #include <cstdint>
@@ -84,25 +85,6 @@ private:
     std::vector<std::uint8_t> Bytes;
 };
 
-// A file descriptor closed on every path.
-class FileHandle {
-public:
-    FileHandle() = default;
-    explicit FileHandle(int fd) : Fd(fd) {}
-    ~FileHandle();
-    FileHandle(FileHandle&& other) noexcept;
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    int get() const { return Fd; }
-    int release() { return std::exchange(Fd, -1); }
-    explicit operator bool() const { return Fd >= 0; }
-
-private:
-    int Fd = -1;
-};
-
 // An existing regular file opened for reading, held under an exclusive advisory lock so that
 // no cooperating program uses it meanwhile. Never blocks and never creates the file. A read
 // counts its bytes on monitor, if any, and stops (EWorkStopped) when it is asked to.
@@ -122,11 +104,11 @@ public:
 private:
     WorkMonitor* Monitor;
     std::uint64_t OpenedSize = 0;
-    FileHandle Handle;
+    Platform::File Handle;
 };
 
 // Writes a file so that no failure loses data: the bytes go to a fresh temporary file in the
-// destination's folder, which Commit() flushes and renames over the destination. Until then
+// destination's folder, which Commit() flushes and puts in place of the destination. Until then
 // the destination is untouched; an uncommitted stream removes its temporary file. Writes count
 // their bytes on monitor, if any. Once a stop is asked of monitor or the program (StopRequest),
 // no stream is made, no write goes on and none is committed: each raises EWorkStopped.
@@ -147,10 +129,9 @@ public:
 private:
     std::string FileName; // as the caller named it, for messages
     WorkMonitor* Monitor;
-    std::string Target; // the file actually replaced: a link's target, not the link
+    Platform::ReplacedFile Replaced; // a link's target, not the link; locked while it exists
     std::string TempName;
-    FileHandle Temp;
-    FileHandle Existing; // the file being replaced, locked, or none
+    Platform::File Temp;
     std::uint64_t Written = 0;
     bool Committed = false;
 };
