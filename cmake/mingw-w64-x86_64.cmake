@@ -17,3 +17,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The programs run under wine when the build needs to run one (test discovery).
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# The C++ runtime, libgcc and winpthread linked in: the .exe runs without DLLs beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -9,37 +9,29 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tessaly-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot make a temporary folder");
-    Path = pattern;
-}
-
 TempDir::~TempDir() {
     std::error_code ignored;
+    const fs::path top = FileSystemPath(Path);
     // Folders made read-only by a test must become writable again to be removed.
-    for (auto& entry : fs::recursive_directory_iterator(Path, ignored))
+    for (auto& entry : fs::recursive_directory_iterator(top, ignored))
         if (entry.is_directory(ignored))
             fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::permissions(Path, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(Path, ignored);
+    fs::permissions(top, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(top, ignored);
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FileSystemPath(path), std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FileSystemPath(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out)
@@ -48,13 +40,13 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes) {
 
 bool FileExists(const std::string& path) {
     std::error_code ignored;
-    return fs::exists(fs::symlink_status(path, ignored));
+    return fs::exists(fs::symlink_status(FileSystemPath(path), ignored));
 }
 
 std::vector<std::string> ListFolder(const std::string& path) {
     std::vector<std::string> names;
-    for (auto& entry : fs::directory_iterator(path))
-        names.push_back(entry.path().filename().string());
+    for (auto& entry : fs::directory_iterator(FileSystemPath(path)))
+        names.push_back(Utf8Name(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -160,47 +152,4 @@ Bytes ExtensibleRecord(const Format& format, std::uint16_t validBits, std::uint3
     AppendLE16(out, subTag);
     out.insert(out.end(), guid.begin(), guid.end());
     return out;
-}
-
-namespace {
-std::string Drain(int fd) {
-    std::string text;
-    std::array<char, 4096> buffer{};
-    ssize_t n;
-    while ((n = read(fd, buffer.data(), buffer.size())) > 0)
-        text.append(buffer.data(), static_cast<std::size_t>(n));
-    return text;
-}
-} // namespace
-
-RunResult RunProgram(const std::vector<std::string>& argv) {
-    // Output goes to temporary files so a chatty child can never block on a full pipe.
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fileno(out), STDOUT_FILENO);
-        dup2(fileno(err), STDERR_FILENO);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    RunResult result;
-    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::rewind(out);
-    std::rewind(err);
-    result.Out = Drain(fileno(out));
-    result.Err = Drain(fileno(err));
-    std::fclose(out);
-    std::fclose(err);
-    return result;
-}
-
-bool HaveProgram(const std::string& name) {
-    return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -24,6 +25,16 @@ public:
 private:
     std::string Path;
 };
+
+// A path of the program's own (UTF-8; on POSIX any bytes) as the standard library takes it,
+// and a name the library gives back in the program's form.
+std::filesystem::path FileSystemPath(const std::string& path);
+std::string Utf8Name(const std::filesystem::path& name);
+
+// The separator the program puts between a folder and a name ("/"; on Windows "\").
+extern const char kSeparator[];
+// Whether the tests run on a POSIX system; tests of POSIX facilities skip elsewhere.
+extern const bool kPosix;
 
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);

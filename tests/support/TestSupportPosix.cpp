@@ -1,0 +1,71 @@
+// The test helpers that use POSIX facilities.
+#include "TestSupport.h"
+
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+const char kSeparator[] = "/";
+const bool kPosix = true;
+
+fs::path FileSystemPath(const std::string& path) {
+    return fs::path(path);
+}
+
+std::string Utf8Name(const fs::path& name) {
+    return name.string();
+}
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tessaly-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a temporary folder");
+    Path = pattern;
+}
+
+namespace {
+std::string Drain(int fd) {
+    std::string text;
+    std::array<char, 4096> buffer{};
+    ssize_t n;
+    while ((n = read(fd, buffer.data(), buffer.size())) > 0)
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+    return text;
+}
+} // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv) {
+    // Output goes to temporary files so a chatty child can never block on a full pipe.
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), STDOUT_FILENO);
+        dup2(fileno(err), STDERR_FILENO);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::rewind(out);
+    std::rewind(err);
+    result.Out = Drain(fileno(out));
+    result.Err = Drain(fileno(err));
+    std::fclose(out);
+    std::fclose(err);
+    return result;
+}
+
+bool HaveProgram(const std::string& name) {
+    return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
+}

@@ -1,0 +1,127 @@
+// The test helpers on Windows: UTF-8 paths through the standard library, and child programs
+// started with CreateProcessW.
+#include "TestSupport.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <random>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+const char kSeparator[] = "\\";
+const bool kPosix = false;
+
+fs::path FileSystemPath(const std::string& path) {
+    return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8Name(const fs::path& name) {
+    const std::u8string text = name.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+TempDir::TempDir() {
+    std::mt19937_64 pick{std::random_device{}()};
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("tessaly-test-" + std::to_string(pick() % 1000000000));
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            Path = Utf8Name(candidate);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
+}
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    return FileSystemPath(text).wstring();
+}
+
+// One argument as the C runtime's parser reads it back: quoted, with backslashes doubled
+// before a quote and at the end.
+std::wstring Quoted(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+// A temporary file the child inherits as its output; read back and removed afterwards.
+class Capture {
+public:
+    Capture() {
+        wchar_t folder[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, folder);
+        GetTempFileNameW(folder, L"out", 0, Name);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        Handle = CreateFileW(Name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    }
+    ~Capture() {
+        CloseHandle(Handle);
+        DeleteFileW(Name);
+    }
+    std::string Text() const {
+        std::string text;
+        SetFilePointer(Handle, 0, nullptr, FILE_BEGIN);
+        char buffer[4096];
+        DWORD n = 0;
+        while (ReadFile(Handle, buffer, sizeof buffer, &n, nullptr) && n > 0)
+            text.append(buffer, n);
+        return text;
+    }
+    HANDLE Handle;
+
+private:
+    wchar_t Name[MAX_PATH + 1];
+};
+
+} // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv) {
+    std::wstring commandLine;
+    for (const std::string& argument : argv)
+        commandLine += (commandLine.empty() ? L"" : L" ") + Quoted(Wide(argument));
+    Capture out, err;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out.Handle;
+    startup.hStdError = err.Handle;
+    PROCESS_INFORMATION process{};
+    RunResult result;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return result;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    result.ExitCode = static_cast<int>(code);
+    result.Out = out.Text();
+    result.Err = err.Text();
+    return result;
+}
+
+bool HaveProgram(const std::string& name) {
+    wchar_t found[MAX_PATH];
+    return SearchPathW(nullptr, Wide(name).c_str(), L".exe", MAX_PATH, found, nullptr) != 0;
+}
