@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace {
 
@@ -29,7 +28,7 @@ class ConvertFileTest : public ::testing::Test {
 protected:
     ConvertFileTest() {
         Out = Dir / "out";
-        mkdir(Out.c_str(), 0755);
+        std::filesystem::create_directory(FileSystemPath(Out));
         Settings.Destination = DestinationChoice::SpecifiedFolder;
         Settings.TargetFolder = Out;
     }
@@ -65,7 +64,7 @@ TEST_F(ConvertFileTest, FileAlreadyInFormatIsSavedUnchanged) {
     const std::string path = Source("a.wav", {1, 2, 44100, 16, 1234}, Samples16({1, 2, 3, 4}));
     for (const std::int32_t rate : {0, 44100, 48000}) {
         Settings.RateChoice = rate;
-        EXPECT_EQ(Convert(path), Row("a.wav", Dir.path() + "/", Out + "/", "変換完了",
+        EXPECT_EQ(Convert(path), Row("a.wav", Dir.path() + "/", Out + kSeparator, "変換完了",
                                      "44100Hz 16Bit Stereo", "44100Hz 16Bit Stereo"));
         Bytes samples;
         const TWaveFormatEx format = Written(Out + "/a.wav", &samples);
@@ -120,8 +119,9 @@ TEST_F(ConvertFileTest, EightBitSourceLosesOnlyAPartialFrame) {
 TEST_F(ConvertFileTest, WavesFolderIsMadeBesideTheProgramEvenWhenTheLoadFails) {
     Settings.Destination = DestinationChoice::WavesFolder;
     const std::string missing = Dir / "missing.wav";
-    EXPECT_EQ(Convert(missing), Row("missing.wav", Dir.path() + "/", Program + "/Waves/",
-                                    "読込失敗", "44100Hz 16Bit Mono", "44100Hz 16Bit Mono"));
+    EXPECT_EQ(Convert(missing),
+              Row("missing.wav", Dir.path() + "/", Program + "/Waves" + kSeparator, "読込失敗",
+                  "44100Hz 16Bit Mono", "44100Hz 16Bit Mono"));
     EXPECT_EQ(ListFolder(Program), std::vector<std::string>{"Waves"});
     EXPECT_EQ(ListFolder(Program + "/Waves"), std::vector<std::string>{});
 
@@ -156,9 +156,9 @@ TEST_F(ConvertFileTest, OverwriteReplacesTheSource) {
 TEST_F(ConvertFileTest, SpecifiedFolderIsUsedAsTyped) {
     const std::string missing = Dir / "nothing.wav";
     Settings.TargetFolder = "";
-    EXPECT_EQ(Fields(Convert(missing))[2], "/");
+    EXPECT_EQ(Fields(Convert(missing))[2], kSeparator);
     Settings.TargetFolder = Out + "/";
-    EXPECT_EQ(Fields(Convert(missing))[2], Out + "//");
+    EXPECT_EQ(Fields(Convert(missing))[2], Out + "/" + kSeparator);
     const std::string path = Source("c.wav", {1, 1, 8000, 16}, Samples16({1}));
     EXPECT_EQ(Fields(Convert(path))[3], "変換完了");
     EXPECT_TRUE(FileExists(Out + "/c.wav"));
@@ -168,8 +168,8 @@ TEST_F(ConvertFileTest, SaveIntoAMissingOrBarredFolderFails) {
     const std::string path = Source("d.wav", {1, 1, 8000, 16}, Samples16({1}));
     Settings.TargetFolder = Dir / "no|such";
     const std::string row = Convert(path);
-    EXPECT_EQ(row, Row("d.wav", Dir.path() + "/", Dir.path() + "/no|such/", "保存に失敗しました",
-                       "8000Hz 16Bit Mono", "8000Hz 16Bit Mono"));
+    EXPECT_EQ(row, Row("d.wav", Dir.path() + "/", Dir.path() + "/no|such" + kSeparator,
+                       "保存に失敗しました", "8000Hz 16Bit Mono", "8000Hz 16Bit Mono"));
     EXPECT_EQ(Fields(row).size(), 7u) << "a typed \"|\" shifts the fields";
 }
 
@@ -206,7 +206,7 @@ TEST_F(ConvertFileTest, EightBitNonPcmFailsItsRowAndTheBatchGoesOn) {
     const std::string alaw = Source("alaw.wav", {6, 1, 8000, 8}, {0xD5, 0x55});
     const std::string next = Source("next.wav", {1, 1, 8000, 16}, Samples16({5}));
     const std::string row = Convert(alaw);
-    EXPECT_EQ(row, Row("alaw.wav", Dir.path() + "/", Out + "/", "ビット変換に失敗しました",
+    EXPECT_EQ(row, Row("alaw.wav", Dir.path() + "/", Out + kSeparator, "ビット変換に失敗しました",
                        "8000Hz 8Bit Mono", "8000Hz 8Bit Mono"));
     EXPECT_FALSE(FileExists(Out + "/alaw.wav"));
     // A path that cannot be opened keeps the wave, so the first failure still decides.
@@ -218,8 +218,8 @@ TEST_F(ConvertFileTest, UnopenablePathDescribesThePreviousFilesWave) {
     const std::string path = Source("p.wav", {1, 2, 11025, 8}, {1, 2, 3});
     Settings.ChannelsChoice = 1;
     Convert(path);
-    EXPECT_EQ(Convert(Dir / "gone.wav"), Row("gone.wav", Dir.path() + "/", Out + "/", "読込失敗",
-                                             "11025Hz 8Bit Mono", "11025Hz 8Bit Mono"));
+    EXPECT_EQ(Convert(Dir / "gone.wav"), Row("gone.wav", Dir.path() + "/", Out + kSeparator,
+                                             "読込失敗", "11025Hz 8Bit Mono", "11025Hz 8Bit Mono"));
 }
 
 TEST_F(ConvertFileTest, DescriptionOfManyChannelsEndsWithTheBitWord) {
