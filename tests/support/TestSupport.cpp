@@ -62,7 +62,9 @@ void AppendLE32(Bytes& out, std::uint32_t value) {
 }
 
 void AppendText(Bytes& out, const char* fourChars) {
-    out.insert(out.end(), fourChars, fourChars + 4);
+    // One byte at a time: GCC 12 takes a ranged insert into an empty vector for an overflow.
+    for (int k = 0; k < 4; ++k)
+        out.push_back(static_cast<std::uint8_t>(fourChars[k]));
 }
 
 Bytes ChunkWithSize(const char* id, std::uint32_t size, const Bytes& data) {
