@@ -241,8 +241,9 @@ void TForm1::ShowProgress() {
     if (done >= count)
         return;
     ui->Label6->setText(QStringLiteral("%1/%2").arg(done + 1).arg(count));
-    const double share = Batch->FileShare(done);
-    ui->PB->setValue(done * BarStepsPerFile + static_cast<int>(share * BarStepsPerFile));
+    // The bar never goes back within a batch.
+    const int share = static_cast<int>(Batch->FileShare(done) * BarStepsPerFile);
+    ui->PB->setValue(std::max(ui->PB->value(), done * BarStepsPerFile + share));
 }
 
 void TForm1::ShowNewRows() {
