@@ -35,6 +35,7 @@ TEST(SentSignal, BusErrorEndsTheRun) {
     const ChildResult run = RunChild(args, options);
     EXPECT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 128 + SIGBUS) << run.Err;
+    EXPECT_TRUE(run.Signalled);
 }
 
 TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus) {
@@ -52,6 +53,7 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
                                           in / "first.wav", in / "long.wav", in / "first.wav"},
                                          options);
         EXPECT_EQ(run.ExitCode, 128 + signal);
+        EXPECT_TRUE(run.Signalled) << "a shell loop stops at Ctrl-C only for a death by SIGINT";
         EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"first.wav"});
         const Bytes first = ReadFileBytes(out / "first.wav");
         EXPECT_EQ(Bytes(first.begin() + 46, first.end()),
