@@ -284,6 +284,11 @@ std::string CaseName(const testing::TestParamInfo<SaveCase>& info) {
 INSTANTIATE_TEST_SUITE_P(Faults, SaveFaultTest, testing::ValuesIn(Cases()), CaseName);
 INSTANTIATE_TEST_SUITE_P(Harness, SaveWithoutFaultTest, testing::ValuesIn(FaultFreeCases()),
                          CaseName);
+// A brand-new file is not flushed at all, so a flush that would fail cannot fail its save.
+INSTANTIATE_TEST_SUITE_P(NewFileUnflushed, SaveWithoutFaultTest,
+                         testing::Values(SaveCase{Fault::Fsync, Destination::NewInFolder},
+                                         SaveCase{Fault::Fsync, Destination::NewInWaves}),
+                         CaseName);
 
 // A wave that cannot be made for the second file leaves the component without one, which the
 // conversion cannot turn into a status word: the run ends with the message after the first row.
