@@ -63,6 +63,9 @@ TEST(CommandLineOptions, BadUsageIsRefused) {
         {"--overwrite=yes", "a.wav"},
         {"--null=", "a.wav"},
         {"--no-keep-lower=1", "a.wav"},
+        {"--help=yes"},
+        {"--version=1"},
+        {"--=x", "a.wav"},
     };
     for (const auto& args : bad)
         EXPECT_THROW(Parse(args), UsageError) << ::testing::PrintToString(args);
