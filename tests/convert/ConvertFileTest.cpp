@@ -179,6 +179,10 @@ TEST_F(ConvertFileTest, EachFailingStepGivesItsOwnStatusWord) {
     Settings.RateChoice = 16000;
     Settings.KeepLowerRate = false;
     EXPECT_EQ(Fields(Convert(odd))[3], "変換完了");
+    Settings.BitsChoice = 16; // the width it has: nothing to convert
+    Settings.ChannelsChoice = 1;
+    EXPECT_EQ(Fields(Convert(odd))[3], "変換完了");
+    Settings.ChannelsChoice = 0;
     Settings.BitsChoice = 8;
     const std::string bitsRow = Convert(odd);
     EXPECT_EQ(Fields(bitsRow)[3], "ビット変換に失敗しました");

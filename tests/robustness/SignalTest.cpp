@@ -1,7 +1,7 @@
 // Signals from other processes: a SIGBUS ends tessaly-convert as it ends any program, whatever
 // the guard of its mapped files does with bus errors; SIGINT, SIGTERM and SIGHUP stop it during
-// a save without a temporary file left, the files finished before it kept, and with the
-// signal's own status.
+// a save without a temporary file left, the files finished before it kept, and end by the
+// signal itself; a SIGHUP ignored from the start (nohup) stays ignored.
 #include "ChildProcess.h"
 #include "ConvertFile.h"
 #include "TestSupport.h"
@@ -35,6 +35,7 @@ TEST(SentSignal, BusErrorEndsTheRun) {
     const ChildResult run = RunChild(args, options);
     EXPECT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 128 + SIGBUS) << run.Err;
+    EXPECT_TRUE(run.Signalled);
 }
 
 TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus) {
@@ -52,6 +53,7 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
                                           in / "first.wav", in / "long.wav", in / "first.wav"},
                                          options);
         EXPECT_EQ(run.ExitCode, 128 + signal);
+        EXPECT_TRUE(run.Signalled) << "a shell loop stops at Ctrl-C only for a death by SIGINT";
         EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"first.wav"});
         const Bytes first = ReadFileBytes(out / "first.wav");
         EXPECT_EQ(Bytes(first.begin() + 46, first.end()),
@@ -59,6 +61,24 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
         EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
         EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1) << "one row";
     }
+}
+
+// Started under nohup, the run takes no notice of a SIGHUP: every file is converted.
+TEST(SentSignal, HangUpIgnoredAtStartStaysIgnored) {
+    TempDir in, out;
+    WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
+    ChildOptions options;
+    options.Signal = SIGHUP;
+    options.SignalIgnored = true;
+    bool sent = false;
+    options.SignalWhen = [&] { return sent = HoldsTemporaryFile(out.path()); };
+    const ChildResult run =
+        RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", out.path(), in / "long.wav"}, options);
+    EXPECT_TRUE(sent) << "sent during the save";
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_FALSE(run.Signalled);
+    EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
+    EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"long.wav"});
 }
 
 } // namespace
