@@ -127,13 +127,20 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
          fcntl(master, F_SETFD, FD_CLOEXEC) != 0 || fcntl(terminal, F_SETFD, FD_CLOEXEC) != 0 ||
          fcntl(master, F_SETFL, O_NONBLOCK) != 0))
         throw std::runtime_error("no pseudo-terminal for a child");
+    int unread[2] = {-1, -1};
+    if (options.OutUnread && pipe2(unread, O_CLOEXEC) != 0)
+        throw std::runtime_error("no pipe for a child");
     const pid_t pid = fork();
     if (pid == 0)
-        BecomeChild(options, fileno(out), fileno(err), terminal, argp.data(), envp.data());
-    if (terminal >= 0)
-        close(terminal); // the child's copy alone holds it open
+        BecomeChild(options, options.OutUnread ? unread[1] : fileno(out), fileno(err), terminal,
+                    argp.data(), envp.data());
+    for (const int fd : {terminal, unread[1]})
+        if (fd >= 0)
+            close(fd); // the child's copy alone holds it open
     ChildResult result;
     const int status = WaitWithDeadline(pid, options, master, result);
+    if (unread[0] >= 0)
+        close(unread[0]);
     if (master >= 0)
         close(master);
     result.Signalled = WIFSIGNALED(status);

@@ -20,6 +20,8 @@ struct ChildOptions {
     // Standard output or error on one pseudo-terminal instead of a file.
     bool OutOnTerminal = false;
     bool ErrOnTerminal = false;
+    // Standard output into a pipe nobody reads: once it is full, the child's writes block.
+    bool OutUnread = false;
     // Sent once, as soon as SignalWhen() holds (asked every 10 ms); the child starts with the
     // signal's default action (ignored with SignalIgnored, as under nohup), and dumps no core.
     int Signal = 0;

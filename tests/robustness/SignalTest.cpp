@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 bool HoldsTemporaryFile(const std::string& folder) {
     for (const std::string& name : ListFolder(folder))
@@ -79,6 +82,25 @@ TEST(SentSignal, HangUpIgnoredAtStartStaysIgnored) {
     EXPECT_FALSE(run.Signalled);
     EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
     EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"long.wav"});
+}
+
+// A run blocked writing its rows to a pipe nobody reads (a script that stopped reading) ends
+// at once, by the signal, when it is asked to stop.
+TEST(SentSignal, StopEndsARunBlockedOnItsOutput) {
+    std::vector<std::string> args = {TESSALY_CONVERT};
+    args.insert(args.end(), 3000, "/nonexistent/missing.wav"); // rows of about 270 KB
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        const auto start = std::chrono::steady_clock::now();
+        ChildOptions options;
+        options.TimeoutSeconds = 20;
+        options.OutUnread = true;
+        options.Signal = signal;
+        options.SignalWhen = [&] { return std::chrono::steady_clock::now() - start > 1s; };
+        const ChildResult run = RunChild(args, options);
+        EXPECT_FALSE(run.TimedOut) << signal;
+        EXPECT_TRUE(run.Signalled) << signal;
+        EXPECT_EQ(run.ExitCode, 128 + signal);
+    }
 }
 
 } // namespace
