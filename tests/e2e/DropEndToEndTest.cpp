@@ -314,10 +314,14 @@ int BitsOf(const std::string& path) {
     return image.size() > 34 ? image[34] : -1;
 }
 
-// A click made during a batch waits for its end, and takes effect before the drops that waited,
-// which then run in the order they came.
+// A click made during a batch waits for its end, and takes effect where it was made, before the
+// drops that waited, which then run in the order they came.
 TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropsThatWaited) {
     ASSERT_NO_FATAL_FAILURE(LocateWindow());
+    // Away from the screen's corner, the window's and the screen's coordinates differ.
+    ASSERT_EQ(Peer.Ask("move " + DropPoint + " 150 100"), "ok");
+    ASSERT_NO_FATAL_FAILURE(LocateWindow());
+    ASSERT_EQ(Origin, QPoint(150, 100));
     // Where the window's layout puts the "8Bit" choice, laid out off the screen.
     TForm1 layout;
     layout.show();
@@ -342,8 +346,8 @@ TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropsThatWaited) {
 }
 
 // Closed by its close button, a logout's SIGHUP or a kill's SIGTERM during a long batch, the
-// window finishes the file in hand, forgets the drop that waited, and ends: every file written is
-// whole, and none is left half written under another name.
+// window finishes or gives up the file in hand, forgets the drop that waited, and ends: every
+// file written is whole, and none is left half written under another name.
 class StopDuringBatch : public DropEndToEnd, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StopDuringBatch, EndsAfterTheFileInHandLeavingOnlyWholeFiles) {
@@ -354,8 +358,8 @@ TEST_P(StopDuringBatch, EndsAfterTheFileInHandLeavingOnlyWholeFiles) {
     ASSERT_EQ(Drag(WriteWaves("waiting-", 2, 4)), "copy 1");
     if (GetParam() == 0)
         ASSERT_EQ(Peer.Ask("close " + At(QPoint(10, 10))), "ok");
-    else
-        Window.Signal(GetParam());
+    else // a second one, while it stops, changes nothing
+        Window.Signal(GetParam()), Window.Signal(GetParam());
 
     const int status = Window.AwaitExit();
     ASSERT_TRUE(WIFEXITED(status)) << status;

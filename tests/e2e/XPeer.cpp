@@ -12,6 +12,7 @@
 //   click X Y             -> "ok" once the left button is pressed and released at the point
 //   close X Y             -> "ok" once the top-level window at the point is asked to close,
 //                            as a window manager's close button asks it; "none" if none is there
+//   move X Y TOX TOY      -> "ok" once the top-level window at the point is moved to TOX TOY
 //   ping X Y              -> the milliseconds the top-level window at the point took to answer
 //                            _NET_WM_PING, as a window manager asks whether it is alive;
 //                            "none" or "timeout"
@@ -56,6 +57,7 @@ public:
     std::string Click(int x, int y);
     std::string Close(int x, int y);
     std::string Ping(int x, int y);
+    std::string Move(int x, int y, int toX, int toY);
 
 private:
     Atom A(const char* name) { return XInternAtom(X, name, False); }
@@ -271,6 +273,15 @@ std::string Peer::Close(int x, int y) {
     return "ok";
 }
 
+std::string Peer::Move(int x, int y, int toX, int toY) {
+    const ::Window window = TopLevelAt(x, y);
+    if (window == None)
+        return "none";
+    XMoveWindow(X, window, toX, toY);
+    XSync(X, False);
+    return "ok";
+}
+
 // The answer comes back to the root window, where this peer listens for its substructure.
 std::string Peer::Ping(int x, int y) {
     const ::Window window = TopLevelAt(x, y);
@@ -316,6 +327,10 @@ int main() {
             std::string file;
             words >> x >> y >> width >> height >> file;
             answer = peer.Grab(x, y, width, height, file);
+        } else if (command == "move") {
+            int x = 0, y = 0, toX = 0, toY = 0;
+            words >> x >> y >> toX >> toY;
+            answer = peer.Move(x, y, toX, toY);
         } else if (command == "click" || command == "close" || command == "ping") {
             int x = 0, y = 0;
             words >> x >> y;

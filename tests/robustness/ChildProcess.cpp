@@ -86,7 +86,8 @@ int WaitWithDeadline(pid_t pid, const ChildOptions& options, int master, ChildRe
     while (waitpid(pid, &status, WNOHANG) == 0) {
         DrainTerminal(master, result.Terminal);
         if (!signalled && options.SignalWhen())
-            signalled = kill(pid, options.Signal) == 0;
+            for (int sent = 0; sent < options.SignalCount; ++sent)
+                signalled = kill(pid, options.Signal) == 0;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);

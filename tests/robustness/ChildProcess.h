@@ -26,6 +26,7 @@ struct ChildOptions {
     // signal's default action (ignored with SignalIgnored, as under nohup), and dumps no core.
     int Signal = 0;
     bool SignalIgnored = false;
+    int SignalCount = 1; // sent that many times in a row
     std::function<bool()> SignalWhen{};
 };
 

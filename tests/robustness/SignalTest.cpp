@@ -48,6 +48,7 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
         WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
         ChildOptions options;
         options.Signal = signal;
+        options.SignalCount = 2; // a second one, while it stops, changes nothing
         // Sent while the long file's 80 MiB are being written.
         options.SignalWhen = [&] {
             return FileExists(out / "first.wav") && HoldsTemporaryFile(out.path());
