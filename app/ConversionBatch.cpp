@@ -3,7 +3,6 @@
 #include "ReadAhead.h"
 #include "RvWaveComponent.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -26,22 +25,15 @@ void TConversionBatch::Abort() {
     Monitor.RequestStop();
 }
 
-// A file is read (or mapped and converted) and its result written: about twice its size in
-// bytes, whatever the settings.
 void TConversionBatch::BeginFile(std::size_t index) {
     std::error_code unknown;
     const std::uintmax_t size = std::filesystem::file_size(Paths[index], unknown);
-    FileStart.store(Monitor.BytesDone());
-    FileExpected.store(unknown ? 0 : 2 * static_cast<std::uint64_t>(size));
+    Monitor.BeginItem(unknown ? 0 : static_cast<std::uint64_t>(size));
     FileIndex.store(static_cast<int>(index));
 }
 
 double TConversionBatch::FileShare(int index) const {
-    const std::uint64_t expected = FileExpected.load();
-    if (FileIndex.load() != index || expected == 0)
-        return 0;
-    const std::uint64_t done = Monitor.BytesDone() - FileStart.load();
-    return std::min(1.0, static_cast<double>(done) / static_cast<double>(expected));
+    return FileIndex.load() == index ? Monitor.ItemShare() : 0;
 }
 
 void TConversionBatch::Run() {

@@ -37,7 +37,8 @@ public:
 
     int Count() const { return static_cast<int>(Paths.size()); }
     // How much of file number index (from 0) is done, from 0 to 1, as far as its bytes read,
-    // converted and written tell; 0 for a file not yet begun or already done.
+    // converted and written tell; 0 for a file not yet begun or already done. It may go back
+    // a little when a stage turns out longer than expected.
     double FileShare(int index) const;
 
 signals:
@@ -55,9 +56,7 @@ private:
     const std::string WavesParent;
     TRvWave& Wave;
     WorkMonitor Monitor;
-    // The file in hand, the monitor's count when it began, and the bytes it is expected to take.
+    // The file in hand, whose progress the monitor follows.
     std::atomic<int> FileIndex{-1};
-    std::atomic<std::uint64_t> FileStart{0};
-    std::atomic<std::uint64_t> FileExpected{0};
     std::thread Worker;
 };

@@ -186,7 +186,8 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     // Input made from now on takes effect when the batch ends, in order: the settings the batch
     // reads now are the ones it keeps.
     HeldInput = std::make_unique<InputHold>();
-    Batch = std::make_unique<TConversionBatch>(paths, ReadSettings(), WavesParentFolder(), *RV);
+    Batch =
+        std::make_unique<TConversionBatch>(paths, ReadSettings(), WavesParentFolder(), *RV, this);
     connect(Batch.get(), &TConversionBatch::RowReady, this,
             [this](const ResultRow& row) { ResultRows.push_back(row); });
     connect(Batch.get(), &TConversionBatch::Finished, this, &TForm1::EndBatch);
@@ -211,7 +212,8 @@ void TForm1::EndBatch(std::exception_ptr failure) {
     FrameTimer.stop();
     ui->Panel4->hide();
     ShowNewRows();
-    // Deleted once its signal has returned; its thread has done with the wave.
+    // Deleted once its signal has returned, or with the window; its thread is done with the
+    // wave.
     Batch.release()->deleteLater();
     std::unique_ptr<InputHold> held = std::move(HeldInput);
     if (CloseRequested) {
@@ -241,8 +243,9 @@ void TForm1::ShowProgress() {
     if (done >= count)
         return;
     ui->Label6->setText(QStringLiteral("%1/%2").arg(done + 1).arg(count));
-    const double share = Batch->FileShare(done);
-    ui->PB->setValue(done * BarStepsPerFile + static_cast<int>(share * BarStepsPerFile));
+    // The bar never goes back within a batch.
+    const int share = static_cast<int>(Batch->FileShare(done) * BarStepsPerFile);
+    ui->PB->setValue(std::max(ui->PB->value(), done * BarStepsPerFile + share));
 }
 
 void TForm1::ShowNewRows() {

@@ -4,8 +4,8 @@
 Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE
 WORK holds long.json/long.rss and folder.json/folder.rss (one peak in KiB per command, in
 hyperfine's order), long.wav and the folder short/; cold-long-N.json and cold-folder-N.json, one
-round of the runs from the disk each (none when they were skipped); window.json, the drop on
-the window against tessaly-convert (see window_drop.py); OWN_KIB is tessaly-convert's own peak doing
+round of the runs from the disk each (none when they were skipped); window-NAME.json, drops on
+the window against tessaly-convert (see window_drop.py and WINDOW_RUNS); OWN_KIB is tessaly-convert's own peak doing
 nothing; COPY_RATE is memcpy's rate in bytes a second on large blocks, split between all
 cores.
 
@@ -138,18 +138,30 @@ def cold(work):
                     medians["tessaly-convert"] / medians["cat"], 1.3, True)
 
 
+# What each window run dropped, by the name window_drop.py wrote it under, and the most its
+# time may be over tessaly-convert's.
+WINDOW_RUNS = [("drop", "disk", 1.5), ("drop-tmpfs", "tmpfs", 1.5), ("long", "disk", 1.1),
+               ("long-tmpfs", "tmpfs", 1.1)]
+
+
 def window(work):
-    with open(f"{work}/window.json") as f:
-        runs = json.load(f)
-    medians = spread_table(
-        f"A drop of {runs['files']} files of a tenth of a second on the window, from the drop "
-        f"to the last file written, against tessaly-convert on the same files (settings as the "
-        f"window starts: nothing changed), {len(runs['window'])} runs",
-        ["tessaly-convert"],
-        [("window", runs["window"]), ("tessaly-convert", runs["convert"])])
-    print()
-    verdict("window time over tessaly-convert", medians["window"] / medians["tessaly-convert"],
-            1.5, True)
+    for name, where, most in WINDOW_RUNS:
+        path = f"{work}/window-{name}.json"
+        if not os.path.exists(path):
+            continue
+        with open(path) as f:
+            runs = json.load(f)
+        what = (f"A drop of {runs['files']} files of a tenth of a second"
+                if runs["files"] > 1 else f"One long file of {runs['bytes'] >> 20} MiB dropped")
+        medians = spread_table(
+            f"{what} on the window, on {where}, from the drop to the last file written, against "
+            f"tessaly-convert on the same files (settings as the window starts: nothing "
+            f"changed), {len(runs['window'])} runs each, taking turns",
+            ["tessaly-convert"],
+            [("window", runs["window"]), ("tessaly-convert", runs["convert"])])
+        print()
+        verdict(f"window time over tessaly-convert ({name})",
+                medians["window"] / medians["tessaly-convert"], most, True)
 
 
 def main():

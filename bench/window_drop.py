@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Times a drop of many files on the real window against tessaly-convert on the same files.
 
-Usage: window_drop.py TESSALY XPEER CONVERT SOURCES WORK RUNS
+Usage: window_drop.py TESSALY XPEER CONVERT SOURCES WORK RUNS NAME
 Starts an X server of its own (Xvfb) and, for each run, a fresh copy of the window (TESSALY) in
 WORK/window, so that its "Waves" folder is this script's; XPEER, the end-to-end test's drag
 source, drops every *.wav file of SOURCES on it over XDND. A run lasts from the drop to the
-last file written (the newest modification time in Waves once every file is there). Each
-window run is followed by a run of CONVERT on the same files, with the window's settings (none
-changed) into a fresh folder, every run starting after a sync. Writes WORK/window.json:
-{"window": [seconds...], "convert": [seconds...], "files": N}.
+last file written (the newest modification time in Waves once every file is there). The window
+and a run of CONVERT on the same files, with the window's settings (none changed) into a fresh
+folder, take turns, each going first every other round, every run starting after a sync (the
+previous run's files written back). Writes WORK/window-NAME.json:
+{"window": [seconds...], "convert": [seconds...], "files": N, "bytes": total source bytes}.
 """
 import glob
 import json
@@ -75,18 +76,21 @@ def convert_run(convert, sources, work):
 
 
 def main():
-    tessaly, xpeer, convert, source_folder, work, runs = sys.argv[1:7]
+    tessaly, xpeer, convert, source_folder, work, runs, name = sys.argv[1:8]
     sources = sorted(glob.glob(os.path.join(source_folder, "*.wav")))
     server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24",
                                "-nolisten", "tcp"], stdout=subprocess.PIPE, text=True)
     try:
         os.environ["DISPLAY"] = ":" + server.stdout.readline().strip()
         os.environ.pop("QT_QPA_PLATFORM", None)
-        times = {"window": [], "convert": [], "files": len(sources)}
-        for _ in range(int(runs)):
-            times["window"].append(window_run(tessaly, xpeer, sources, work))
-            times["convert"].append(convert_run(convert, sources, work))
-        with open(os.path.join(work, "window.json"), "w") as f:
+        times = {"window": [], "convert": [], "files": len(sources),
+                 "bytes": sum(os.path.getsize(s) for s in sources)}
+        for round in range(int(runs)):
+            turns = [("window", lambda: window_run(tessaly, xpeer, sources, work)),
+                     ("convert", lambda: convert_run(convert, sources, work))]
+            for kind, run in turns if round % 2 == 0 else reversed(turns):
+                times[kind].append(run())
+        with open(os.path.join(work, f"window-{name}.json"), "w") as f:
             json.dump(times, f)
     finally:
         server.terminate()

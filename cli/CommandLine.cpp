@@ -63,6 +63,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 throw UsageError(argument + " takes no value");
         };
         if (argument == "--") {
+            noValue();
             optionsEnded = true;
         } else if (argument == "--rate") {
             line.Settings.RateChoice = ParseNumber(argument, takeValue());
@@ -85,9 +86,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             noValue();
             line.RowEnd = '\0';
         } else if (argument == "-h" || argument == "--help") {
+            noValue();
             line.Action = CommandLine::ShowHelp;
             return line;
         } else if (argument == "--version") {
+            noValue();
             line.Action = CommandLine::ShowVersion;
             return line;
         } else {

@@ -233,6 +233,7 @@ TRvInternalWAVE::SampleChange Unchanged(const TRvInternalWAVE::Shape& shape) {
 void TRvInternalWAVE::Convert(const SampleChange& change) {
     const std::uint64_t items = change.After.Frames * change.ItemsPerFrame;
     const std::uint64_t size = items * change.OutSize;
+    Expect(Monitor, items * change.InSize, false);
     // A shrinking conversion of samples in a block of our own needs no second block: no fresh
     // pages to fault in, and the freed tail goes back at once.
     if (change.OutSize < change.InSize && WaveData.Writable()) {

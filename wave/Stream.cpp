@@ -159,7 +159,10 @@ std::uint64_t TFileStream::Read(void* buffer, std::uint64_t count) {
 
 HeapBlock TFileStream::ReadAll() {
     HeapBlock mapped = HeapBlock::MapFile(Handle.get(), OpenedSize);
-    return mapped ? std::move(mapped) : ReadBlock(OpenedSize);
+    if (mapped)
+        return mapped; // read later, by whatever reads the samples
+    Expect(Monitor, OpenedSize, false);
+    return ReadBlock(OpenedSize);
 }
 
 std::uint64_t TFileStream::Write(const void*, std::uint64_t) {
@@ -201,6 +204,10 @@ std::uint64_t TFileReplaceStream::Write(const void* buffer, std::uint64_t count)
 }
 
 std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces) {
+    std::uint64_t bytes = 0;
+    for (const ByteSpan piece : pieces)
+        bytes += piece.size();
+    Expect(Monitor, bytes, true);
     const std::uint64_t n = WriteFully(Temp, pieces, Monitor);
     Written += n;
     return n;

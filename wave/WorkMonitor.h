@@ -19,12 +19,23 @@ public:
     // Asks the work to stop at its next check.
     void RequestStop() noexcept { Stop.store(true, std::memory_order_relaxed); }
     bool StopRequested() const noexcept { return Stop.load(std::memory_order_relaxed); }
+
+    // A new item of work begins (a file of sourceBytes): until its last stage says how much it
+    // handles, that stage is expected to handle as much as the source holds.
+    void BeginItem(std::uint64_t sourceBytes) noexcept;
+    // A stage of the item is about to handle bytes; the last one (the save) makes the
+    // expectation exact.
+    void Expect(std::uint64_t bytes, bool last) noexcept;
     void Advance(std::uint64_t bytes) noexcept { Done.fetch_add(bytes, std::memory_order_relaxed); }
-    std::uint64_t BytesDone() const noexcept { return Done.load(std::memory_order_relaxed); }
+    // How much of the item is done, from 0 to 1: its bytes handled over those expected.
+    double ItemShare() const noexcept;
 
 private:
     std::atomic<bool> Stop{false};
     std::atomic<std::uint64_t> Done{0};
+    std::atomic<std::uint64_t> ItemStart{0};
+    std::atomic<std::uint64_t> Expected{0};
+    std::atomic<std::uint64_t> LastStageGuess{0};
 };
 
 // How far apart work checks for a stop and reports its bytes: small enough to stop within a
@@ -33,8 +44,12 @@ inline constexpr std::uint64_t kWorkStepBytes = std::uint64_t{4} << 20;
 
 // Raises EWorkStopped when monitor, if any, was asked to stop, or the program was (StopRequest).
 void CheckStop(const WorkMonitor* monitor);
-// Counts bytes handled on monitor, if any.
+// Counts bytes handled, or about to be, on monitor, if any.
 inline void Advance(WorkMonitor* monitor, std::uint64_t bytes) noexcept {
     if (monitor)
         monitor->Advance(bytes);
+}
+inline void Expect(WorkMonitor* monitor, std::uint64_t bytes, bool last) noexcept {
+    if (monitor)
+        monitor->Expect(bytes, last);
 }

@@ -43,6 +43,9 @@ TEST(CommandLineOptions, EveryOptionReachesTheSettings) {
     EXPECT_EQ(line.Settings.BitsChoice, 0);
     EXPECT_EQ(line.Settings.ChannelsChoice, 0);
     EXPECT_EQ(Parse({"x", "--help"}).Action, CommandLine::ShowHelp);
+    line = Parse({"-", "--bits", "8"});
+    EXPECT_EQ(line.Files, std::vector<std::string>{"-"}) << "a lone - is a file name";
+    EXPECT_EQ(line.Settings.BitsChoice, 8);
 }
 
 TEST(CommandLineOptions, BadUsageIsRefused) {
@@ -58,6 +61,11 @@ TEST(CommandLineOptions, BadUsageIsRefused) {
         {"--overwrite", "--dir", "/tmp", "a.wav"},
         {"--fast", "a.wav"},
         {"--overwrite=yes", "a.wav"},
+        {"--null=", "a.wav"},
+        {"--no-keep-lower=1", "a.wav"},
+        {"--help=yes"},
+        {"--version=1"},
+        {"--=x", "a.wav"},
     };
     for (const auto& args : bad)
         EXPECT_THROW(Parse(args), UsageError) << ::testing::PrintToString(args);
@@ -118,12 +126,20 @@ TEST_F(ConvertProgram, NullEndsEachRowSoANameMayHoldANewline) {
 
 TEST_F(ConvertProgram, BadUsageConvertsNothing) {
     const std::string a = Source("a.wav", {1, 1, 8000, 16}, Samples16({1}));
-    const RunResult run = Run({"--overwrite", "--dir", Out.path(), a});
-    EXPECT_EQ(run.ExitCode, 2);
-    EXPECT_EQ(run.Out, "");
-    EXPECT_NE(run.Err.find("--overwrite"), std::string::npos);
-    EXPECT_EQ(run.Err.find('\n'), run.Err.size() - 1) << "one line";
-    EXPECT_EQ(ListFolder(Out.path()), std::vector<std::string>{});
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--overwrite", "--dir", Out.path()},
+          {"--null=yes", "--dir", Out.path()},
+          {"--overwrite=1"}}) {
+        std::vector<std::string> args = options;
+        args.push_back(a);
+        const RunResult run = Run(args);
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_EQ(run.Out, "");
+        EXPECT_NE(run.Err.find(options[0].substr(0, options[0].find('='))), std::string::npos);
+        EXPECT_EQ(run.Err.find('\n'), run.Err.size() - 1) << "one line";
+        EXPECT_EQ(ListFolder(Out.path()), std::vector<std::string>{});
+        EXPECT_EQ(ReadFileBytes(a), WaveImage({1, 1, 8000, 16}, Samples16({1}))) << options[0];
+    }
     EXPECT_EQ(Run({"--help"}).ExitCode, 0);
 }
 

@@ -1,7 +1,9 @@
 // Converting single files: destinations, settings, status words and the rows they give.
 #include "ConvertFile.h"
 #include "RvWAVE.h"
+#include "Stream.h"
 #include "TestSupport.h"
+#include "WorkMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -153,6 +155,29 @@ TEST_F(ConvertFileTest, OverwriteReplacesTheSource) {
     EXPECT_EQ(again[2], again[1]) << "the folder stays as given";
 }
 
+// A stop, asked before the file or during its save, gives the file up: nothing is written, not
+// even a temporary file, and a source to be written over stays as it was.
+TEST_F(ConvertFileTest, AStopGivesTheFileUpWithNothingWritten) {
+    const std::string path = Source("s.wav", {1, 2, 44100, 16}, Samples16({100, 300}));
+    const Bytes before = ReadFileBytes(path);
+    Settings.Destination = DestinationChoice::Overwrite;
+    WorkMonitor stopped;
+    stopped.RequestStop();
+    Rv.SetMonitor(&stopped);
+    EXPECT_THROW(Convert(path), EWorkStopped);
+    Rv.SetMonitor(nullptr);
+
+    WorkMonitor later;
+    {
+        TFileReplaceStream stream(path, &later);
+        later.RequestStop();
+        const ByteSpan piece(before.data(), before.size());
+        EXPECT_THROW(stream.WriteBuffers({&piece, 1}), EWorkStopped);
+    }
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(ListFolder(Dir.path()), (std::vector<std::string>{"out", "s.wav"}));
+}
+
 TEST_F(ConvertFileTest, SpecifiedFolderIsUsedAsTyped) {
     const std::string missing = Dir / "nothing.wav";
     Settings.TargetFolder = "";
@@ -179,6 +204,10 @@ TEST_F(ConvertFileTest, EachFailingStepGivesItsOwnStatusWord) {
     Settings.RateChoice = 16000;
     Settings.KeepLowerRate = false;
     EXPECT_EQ(Fields(Convert(odd))[3], "変換完了");
+    Settings.BitsChoice = 16; // the width it has: nothing to convert
+    Settings.ChannelsChoice = 1;
+    EXPECT_EQ(Fields(Convert(odd))[3], "変換完了");
+    Settings.ChannelsChoice = 0;
     Settings.BitsChoice = 8;
     const std::string bitsRow = Convert(odd);
     EXPECT_EQ(Fields(bitsRow)[3], "ビット変換に失敗しました");

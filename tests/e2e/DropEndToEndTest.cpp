@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +32,11 @@ namespace fs = std::filesystem;
 
 // Generous: a slow machine under the sanitizers must not fail, a lost drop still does.
 const auto Patience = 120s;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true; // its exit checks the whole heap for leaks
+#else
+constexpr bool Sanitized = false;
+#endif
 
 // A program running beside the test, talked to in lines through its standard input and output;
 // stopped when the test ends.
@@ -207,11 +213,19 @@ protected:
         fs::create_directory(Program / "Waves");
         return Program / "Waves";
     }
+    // The copy, started with WindowEnvironment added to the test's own.
+    std::vector<std::string> WindowCommand() {
+        std::vector<std::string> command = {"env"};
+        command.insert(command.end(), WindowEnvironment.begin(), WindowEnvironment.end());
+        command.push_back(Program / "tessaly");
+        return command;
+    }
+    static std::vector<std::string> WindowEnvironment;
 
     XServer Server;
     TempDir Program, Sources;
     RenameWatch Watch{CopyProgram()};
-    Companion Window{{Program / "tessaly"}};
+    Companion Window{WindowCommand()};
     Companion Peer{{TESSALY_XPEER}};
     QPoint Origin;
     std::string DropPoint;
@@ -227,11 +241,18 @@ QRect BoundsOf(const QImage& image, const std::function<bool(QRgb)>& wanted) {
     return bounds;
 }
 
+std::vector<std::string> DropEndToEnd::WindowEnvironment;
+
+// The progress panel's caption bar as the screen shows it, whole.
+QRect CaptionBar(const QImage& shot) {
+    const QRgb caption = qRgb(0, 0, 128);
+    return BoundsOf(shot, [&](QRgb pixel) { return pixel == caption; });
+}
+
 // The progress panel as the screen shows it: its caption bar whole and carrying its text, and
 // the counter whole, at least as wide as a text of a three-digit count over the total.
 void ExpectWholeProgressPanel(const QImage& shot, std::size_t total) {
-    const QRgb caption = qRgb(0, 0, 128);
-    const QRect bar = BoundsOf(shot, [&](QRgb pixel) { return pixel == caption; });
+    const QRect bar = CaptionBar(shot);
     ASSERT_EQ(bar.size(), QSize(239, 16)) << "caption bar";
     int text = 0;
     for (int y = bar.top(); y <= bar.bottom(); ++y)
@@ -293,10 +314,14 @@ int BitsOf(const std::string& path) {
     return image.size() > 34 ? image[34] : -1;
 }
 
-// A click made during a batch waits for its end, and takes effect before the drops that waited,
-// which then run in the order they came.
+// A click made during a batch waits for its end, and takes effect where it was made, before the
+// drops that waited, which then run in the order they came.
 TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropsThatWaited) {
     ASSERT_NO_FATAL_FAILURE(LocateWindow());
+    // Away from the screen's corner, the window's and the screen's coordinates differ.
+    ASSERT_EQ(Peer.Ask("move " + DropPoint + " 150 100"), "ok");
+    ASSERT_NO_FATAL_FAILURE(LocateWindow());
+    ASSERT_EQ(Origin, QPoint(150, 100));
     // Where the window's layout puts the "8Bit" choice, laid out off the screen.
     TForm1 layout;
     layout.show();
@@ -321,8 +346,8 @@ TEST_F(DropEndToEnd, AClickDuringABatchTakesEffectBeforeTheDropsThatWaited) {
 }
 
 // Closed by its close button, a logout's SIGHUP or a kill's SIGTERM during a long batch, the
-// window finishes the file in hand, forgets the drop that waited, and ends: every file written is
-// whole, and none is left half written under another name.
+// window finishes or gives up the file in hand, forgets the drop that waited, and ends: every
+// file written is whole, and none is left half written under another name.
 class StopDuringBatch : public DropEndToEnd, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StopDuringBatch, EndsAfterTheFileInHandLeavingOnlyWholeFiles) {
@@ -333,8 +358,8 @@ TEST_P(StopDuringBatch, EndsAfterTheFileInHandLeavingOnlyWholeFiles) {
     ASSERT_EQ(Drag(WriteWaves("waiting-", 2, 4)), "copy 1");
     if (GetParam() == 0)
         ASSERT_EQ(Peer.Ask("close " + At(QPoint(10, 10))), "ok");
-    else
-        Window.Signal(GetParam());
+    else // a second one, while it stops, changes nothing
+        Window.Signal(GetParam()), Window.Signal(GetParam());
 
     const int status = Window.AwaitExit();
     ASSERT_TRUE(WIFEXITED(status)) << status;
@@ -348,6 +373,54 @@ TEST_P(StopDuringBatch, EndsAfterTheFileInHandLeavingOnlyWholeFiles) {
     for (const std::string& name : arrived)
         ASSERT_EQ(fs::file_size(Program / ("Waves/" + name)), fs::file_size(Sources / name) + 2)
             << name;
+}
+
+// A long file, after a short one, saved to a slow disk (each write to a file held up 40 ms, a
+// USB stick's pace): meanwhile the window answers the desktop at once, shows the short file's
+// row and its panel, and its bar moves; a close request gives the long file up at once, and
+// nothing of it is left.
+class SlowDisk : public DropEndToEnd {
+protected:
+    static void SetUpTestSuite() {
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        WindowEnvironment = {
+            std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY, "TESSALY_SLOW_WRITE_MS=40",
+            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
+    }
+    static void TearDownTestSuite() { WindowEnvironment.clear(); }
+};
+
+TEST_F(SlowDisk, ALongFileKeepsTheWindowAliveAndACloseGivesItUpAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(LocateWindow());
+    WriteFileBytes(Sources / "short.wav", WaveImage({.Channels = 2}, Bytes(4, 7)));
+    WriteFileBytes(Sources / "long.wav", WaveImage({.Channels = 2}, Bytes(512u << 20, 7)));
+    ASSERT_EQ(Drag({"short.wav", "long.wav"}), "copy 1");
+    ASSERT_EQ(Watch.AwaitCount(1).size(), 1u);
+
+    const std::string panel = std::to_string(Origin.x()) + " " + std::to_string(Origin.y()) +
+                              " 714 525 " + Sources.path();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(Peer.Ask("grab " + panel + "/first.ppm"), "ok");
+    const std::string answer = Peer.Ask("ping " + DropPoint);
+    // The bar moves in whole chunks of a few pixels.
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(Peer.Ask("grab " + panel + "/second.ppm"), "ok");
+    EXPECT_TRUE(std::isdigit(answer[0]) && std::stoi(answer) < 100)
+        << "ping answered in " << answer;
+    const QImage first(QString::fromStdString(Sources / "first.ppm"));
+    const QImage second(QString::fromStdString(Sources / "second.ppm"));
+    EXPECT_EQ(CaptionBar(first).size(), QSize(239, 16)) << "caption bar";
+    EXPECT_FALSE(BoundsOf(first, [](QRgb p) { return p == qRgb(0, 255, 0); }).isEmpty())
+        << "the short file's row";
+    const QRect bar = CaptionBar(first).adjusted(0, 16, 0, 40);
+    EXPECT_NE(first.copy(bar), second.copy(bar)) << "the bar stood still";
+
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(Peer.Ask("close " + DropPoint), "ok");
+    const int status = Window.AwaitExit();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, Sanitized ? 10s : 500ms);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ListFolder(Program / "Waves"), std::vector<std::string>{"short.wav"});
 }
 
 INSTANTIATE_TEST_SUITE_P(, StopDuringBatch, ::testing::Values(0, SIGTERM, SIGHUP),

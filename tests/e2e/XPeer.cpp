@@ -12,6 +12,10 @@
 //   click X Y             -> "ok" once the left button is pressed and released at the point
 //   close X Y             -> "ok" once the top-level window at the point is asked to close,
 //                            as a window manager's close button asks it; "none" if none is there
+//   move X Y TOX TOY      -> "ok" once the top-level window at the point is moved to TOX TOY
+//   ping X Y              -> the milliseconds the top-level window at the point took to answer
+//                            _NET_WM_PING, as a window manager asks whether it is alive;
+//                            "none" or "timeout"
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -43,7 +47,8 @@ public:
     explicit Peer(Display* display)
         : X(display), Root(DefaultRootWindow(display)),
           Source(XCreateSimpleWindow(display, Root, 0, 0, 1, 1, 0, 0, 0)) {
-        XSelectInput(X, Root, SubstructureNotifyMask);
+        // A ping's answer is sent to the root window for its structure events.
+        XSelectInput(X, Root, SubstructureNotifyMask | StructureNotifyMask);
     }
 
     std::string Window(const std::string& title);
@@ -51,6 +56,8 @@ public:
     std::string Grab(int x, int y, int width, int height, const std::string& file);
     std::string Click(int x, int y);
     std::string Close(int x, int y);
+    std::string Ping(int x, int y);
+    std::string Move(int x, int y, int toX, int toY);
 
 private:
     Atom A(const char* name) { return XInternAtom(X, name, False); }
@@ -266,6 +273,29 @@ std::string Peer::Close(int x, int y) {
     return "ok";
 }
 
+std::string Peer::Move(int x, int y, int toX, int toY) {
+    const ::Window window = TopLevelAt(x, y);
+    if (window == None)
+        return "none";
+    XMoveWindow(X, window, toX, toY);
+    XSync(X, False);
+    return "ok";
+}
+
+// The answer comes back to the root window, where this peer listens for its substructure.
+std::string Peer::Ping(int x, int y) {
+    const ::Window window = TopLevelAt(x, y);
+    if (window == None)
+        return "none";
+    const auto start = Clock::now();
+    Send(window, "WM_PROTOCOLS", A("_NET_WM_PING"), CurrentTime, window, 0, 0);
+    XClientMessageEvent answer;
+    if (!Await("WM_PROTOCOLS", answer) || answer.data.l[0] != static_cast<long>(A("_NET_WM_PING")))
+        return "timeout";
+    return std::to_string(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
 } // namespace
 
 int main() {
@@ -297,10 +327,16 @@ int main() {
             std::string file;
             words >> x >> y >> width >> height >> file;
             answer = peer.Grab(x, y, width, height, file);
-        } else if (command == "click" || command == "close") {
+        } else if (command == "move") {
+            int x = 0, y = 0, toX = 0, toY = 0;
+            words >> x >> y >> toX >> toY;
+            answer = peer.Move(x, y, toX, toY);
+        } else if (command == "click" || command == "close" || command == "ping") {
             int x = 0, y = 0;
             words >> x >> y;
-            answer = command == "click" ? peer.Click(x, y) : peer.Close(x, y);
+            answer = command == "click"   ? peer.Click(x, y)
+                     : command == "close" ? peer.Close(x, y)
+                                          : peer.Ping(x, y);
         }
         std::cout << answer << std::endl;
     }

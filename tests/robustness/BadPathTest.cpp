@@ -150,6 +150,31 @@ TEST_F(BadPathTest, LongestNameConvertsOneLongerFailsToRead) {
     EXPECT_TRUE(FileExists(out / longest));
 }
 
+// More files than descriptors: every source, read or mapped, and every file the read-ahead
+// looks at is closed again. Files of 32 MiB and more are mapped: this one has its samples
+// before a long chunk the load passes over, and 80 of the 200 names are links to it. Each file
+// is saved over itself, which holds two descriptors at once: a load that can no longer map
+// reads instead, so only then do descriptors left open show.
+TEST_F(BadPathTest, BatchOfMoreFilesThanDescriptorsConvertsThemAll) {
+    WriteFileBytes(in / "big", Riff("WAVE", {Chunk("fmt ", FmtRecord({.Rate = 22050})),
+                                             Chunk("data", Samples16({-256, 0, 255, 256, 32767})),
+                                             Chunk("junk", Bytes(33u << 20))}));
+    WriteFileBytes(in / "small", SourceImage());
+    std::vector<std::string> paths;
+    std::string expected;
+    for (int i = 0; i < 200; ++i) {
+        paths.push_back(in / (std::to_string(i) + ".wav"));
+        fs::create_hard_link(in / (i % 5 < 2 ? "big" : "small"), paths.back());
+        expected += Row(in.path() + "/", std::to_string(i) + ".wav", in.path() + "/",
+                        StatusWord::Converted, kSource, kConverted);
+    }
+    ChildOptions options;
+    options.DescriptorLimit = 64;
+    const ChildResult run = Convert(paths, options, in.path());
+    EXPECT_EQ(run.Out, expected);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+}
+
 // A chain of folders whose full path is longer than PATH_MAX, built and removed one level at a
 // time, since no single call may name it whole.
 class DeepFolder {

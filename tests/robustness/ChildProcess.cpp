@@ -4,8 +4,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <grp.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -43,18 +45,22 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void BecomeChild(const ChildOptions& options, int out, int err, char** argv,
-                              char** envp) {
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
+[[noreturn]] void BecomeChild(const ChildOptions& options, int out, int err, int terminal,
+                              char** argv, char** envp) {
+    dup2(options.OutOnTerminal ? terminal : out, STDOUT_FILENO);
+    dup2(options.ErrOnTerminal ? terminal : err, STDERR_FILENO);
     if (options.FileSizeLimit != 0) {
         const rlimit limit{options.FileSizeLimit, options.FileSizeLimit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(126);
     }
+    const rlimit descriptors{options.DescriptorLimit, options.DescriptorLimit};
+    if (options.DescriptorLimit != 0 && setrlimit(RLIMIT_NOFILE, &descriptors) != 0)
+        _exit(126);
     const rlimit noCore{0, 0};
+    const auto action = options.SignalIgnored ? SIG_IGN : SIG_DFL;
     if (options.Signal != 0 &&
-        (signal(options.Signal, SIG_DFL) == SIG_ERR || setrlimit(RLIMIT_CORE, &noCore) != 0))
+        (signal(options.Signal, action) == SIG_ERR || setrlimit(RLIMIT_CORE, &noCore) != 0))
         _exit(126);
     if (options.AsNobody &&
         (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
@@ -63,23 +69,35 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     _exit(127);
 }
 
-int WaitWithDeadline(pid_t pid, const ChildOptions& options, bool& timedOut) {
+// Appends what waits on the terminal's side (non-blocking) to text.
+void DrainTerminal(int master, std::string& text) {
+    char buffer[4096];
+    ssize_t n;
+    while (master >= 0 && (n = read(master, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+}
+
+// The child's wait status; the terminal is read meanwhile, so the child never blocks on it.
+int WaitWithDeadline(pid_t pid, const ChildOptions& options, int master, ChildResult& result) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(options.TimeoutSeconds);
     int status = 0;
     bool signalled = options.Signal == 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
+        DrainTerminal(master, result.Terminal);
         if (!signalled && options.SignalWhen())
-            signalled = kill(pid, options.Signal) == 0;
+            for (int sent = 0; sent < options.SignalCount; ++sent)
+                signalled = kill(pid, options.Signal) == 0;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            timedOut = true;
+            result.TimedOut = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    DrainTerminal(master, result.Terminal);
+    return status;
 }
 
 std::string ReadAll(FILE* file) {
@@ -104,11 +122,30 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     FILE* err = std::tmpfile();
     if (!out || !err)
         throw std::runtime_error("no temporary file for a child's output");
+    int master = -1, terminal = -1;
+    if ((options.OutOnTerminal || options.ErrOnTerminal) &&
+        (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0 ||
+         fcntl(master, F_SETFD, FD_CLOEXEC) != 0 || fcntl(terminal, F_SETFD, FD_CLOEXEC) != 0 ||
+         fcntl(master, F_SETFL, O_NONBLOCK) != 0))
+        throw std::runtime_error("no pseudo-terminal for a child");
+    int unread[2] = {-1, -1};
+    if (options.OutUnread && pipe2(unread, O_CLOEXEC) != 0)
+        throw std::runtime_error("no pipe for a child");
     const pid_t pid = fork();
     if (pid == 0)
-        BecomeChild(options, fileno(out), fileno(err), argp.data(), envp.data());
+        BecomeChild(options, options.OutUnread ? unread[1] : fileno(out), fileno(err), terminal,
+                    argp.data(), envp.data());
+    for (const int fd : {terminal, unread[1]})
+        if (fd >= 0)
+            close(fd); // the child's copy alone holds it open
     ChildResult result;
-    result.ExitCode = WaitWithDeadline(pid, options, result.TimedOut);
+    const int status = WaitWithDeadline(pid, options, master, result);
+    if (unread[0] >= 0)
+        close(unread[0]);
+    if (master >= 0)
+        close(master);
+    result.Signalled = WIFSIGNALED(status);
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.Out = ReadAll(out);
     result.Err = ReadAll(err);
     return result;

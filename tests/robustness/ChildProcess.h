@@ -1,6 +1,7 @@
 // Running tessaly-convert as a child under hostile conditions: extra environment (an
-// interposer library), a file-size limit, without root's privileges, and always with a time
-// limit, so a hang shows up as a failure instead of a stuck test run.
+// interposer library), a file-size or descriptor limit, without root's privileges, on a
+// terminal, and always with a time limit, so a hang shows up as a failure instead of a stuck
+// test run.
 #pragma once
 
 #include "TestSupport.h"
@@ -11,21 +12,31 @@
 #include <vector>
 
 struct ChildOptions {
-    std::vector<std::string> Env;    // "NAME=value", added to or replacing the inherited ones
-    std::uint64_t FileSizeLimit = 0; // RLIMIT_FSIZE in bytes; 0 leaves it unlimited
-    bool AsNobody = false;           // run as the unprivileged user "nobody"
+    std::vector<std::string> Env;      // "NAME=value", added to or replacing the inherited ones
+    std::uint64_t FileSizeLimit = 0;   // RLIMIT_FSIZE in bytes; 0 leaves it unlimited
+    std::uint64_t DescriptorLimit = 0; // RLIMIT_NOFILE; 0 leaves it as it is
+    bool AsNobody = false;             // run as the unprivileged user "nobody"
     int TimeoutSeconds = 60;
+    // Standard output or error on one pseudo-terminal instead of a file.
+    bool OutOnTerminal = false;
+    bool ErrOnTerminal = false;
+    // Standard output into a pipe nobody reads: once it is full, the child's writes block.
+    bool OutUnread = false;
     // Sent once, as soon as SignalWhen() holds (asked every 10 ms); the child starts with the
-    // signal's default action, and dumps no core.
+    // signal's default action (ignored with SignalIgnored, as under nohup), and dumps no core.
     int Signal = 0;
+    bool SignalIgnored = false;
+    int SignalCount = 1; // sent that many times in a row
     std::function<bool()> SignalWhen{};
 };
 
 struct ChildResult {
-    int ExitCode = -1; // 128 + signal when killed by one
+    int ExitCode = -1;      // 128 + signal when killed by one
+    bool Signalled = false; // ended by a signal, not by exit(128 + signal)
     bool TimedOut = false;
     std::string Out;
     std::string Err;
+    std::string Terminal; // what the child wrote to its terminal
 };
 
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options = {});

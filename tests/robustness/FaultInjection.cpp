@@ -1,6 +1,7 @@
 // Interposed over the C library with LD_PRELOAD, it makes the N-th call of write (or writev),
 // fsync or rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N,
-// the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, and
+// the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, holds up every write
+// to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), and
 // notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
 // standard input, output and error are passed through uncounted: the result rows must reach
 // the test.
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -61,6 +63,17 @@ bool FailThisWrite(int fd) {
     return true;
 }
 
+// A slow disk: writes to files take their time; pipes, sockets and terminals do not.
+void HoldUpFileWrite(int fd) {
+    static const long milliseconds = [] {
+        const char* text = std::getenv("TESSALY_SLOW_WRITE_MS");
+        return text ? std::strtol(text, nullptr, 10) : 0;
+    }();
+    struct stat st {};
+    if (milliseconds > 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        usleep(static_cast<useconds_t>(milliseconds * 1000));
+}
+
 } // namespace
 
 extern "C" {
@@ -68,6 +81,7 @@ extern "C" {
 ssize_t write(int fd, const void* buffer, size_t count) {
     if (FailThisWrite(fd))
         return -1;
+    HoldUpFileWrite(fd);
     static const WriteFn real = Next<WriteFn>("write");
     return real(fd, buffer, count);
 }
@@ -75,6 +89,7 @@ ssize_t write(int fd, const void* buffer, size_t count) {
 ssize_t writev(int fd, const iovec* pieces, int count) {
     if (FailThisWrite(fd))
         return -1;
+    HoldUpFileWrite(fd);
     static const WritevFn real = Next<WritevFn>("writev");
     return real(fd, pieces, count);
 }

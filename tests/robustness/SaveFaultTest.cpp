@@ -1,7 +1,8 @@
 // A save that fails at any point must report "保存に失敗しました", leave whatever was at the
 // destination (the source itself, under --overwrite) exactly as it was, and leave no temporary
 // file behind. Each fault is made real: an interposed C library call that fails, a file-size
-// limit, a folder the unprivileged converter cannot write, a folder where the file should go.
+// limit, a folder the unprivileged converter cannot write, a file it may not write in a folder
+// it may (a rename would replace it), a folder where the file should go.
 // The same interposer also fails a run outside every step, which must end with its message.
 #include "ChildProcess.h"
 #include "ConvertFile.h"
@@ -18,7 +19,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Fault { Write, Fsync, Rename, FileSizeLimit, ReadOnlyFolder, FolderInTheWay, None };
+enum class Fault {
+    Write,
+    Fsync,
+    Rename,
+    FileSizeLimit,
+    ReadOnlyFolder,
+    FolderInTheWay,
+    ReadOnlyFile,
+    None
+};
 enum class Destination { Overwrite, ExistingInFolder, NewInFolder, NewInWaves };
 
 struct SaveCase {
@@ -40,6 +50,8 @@ const char* Name(Fault f) {
         return "ReadOnlyFolder";
     case Fault::FolderInTheWay:
         return "FolderInTheWay";
+    case Fault::ReadOnlyFile:
+        return "ReadOnlyFile";
     case Fault::None:
         return "NoFault";
     }
@@ -113,11 +125,20 @@ protected:
             WriteFileBytes(DestinationPath(), WaveImage({.Rate = 8000}, Samples16({1, 2, 3})));
         if (fault() == Fault::FolderInTheWay)
             fs::create_directory(DestinationPath());
-        if (fault() == Fault::ReadOnlyFolder || fault() == Fault::None)
+        if (RunsAsNobody())
             HandFolderToNobody(DestinationFolder());
         if (fault() == Fault::ReadOnlyFolder)
             fs::permissions(DestinationFolder(), fs::perms::owner_write | fs::perms::group_write,
                             fs::perm_options::remove);
+        if (fault() == Fault::ReadOnlyFile)
+            fs::permissions(DestinationPath(),
+                            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+
+    // Root may write any file and into any folder: these faults are met by "nobody".
+    bool RunsAsNobody() const {
+        return fault() == Fault::ReadOnlyFolder || fault() == Fault::ReadOnlyFile ||
+               fault() == Fault::None;
     }
 
     void HandFolderToNobody(const std::string& folder) {
@@ -140,7 +161,7 @@ protected:
             options.Env.push_back("TESSALY_FAIL_RENAME=1");
         if (fault() == Fault::FileSizeLimit)
             options.FileSizeLimit = kFileSizeLimit;
-        options.AsNobody = fault() == Fault::ReadOnlyFolder || fault() == Fault::None;
+        options.AsNobody = RunsAsNobody();
         return options;
     }
 
@@ -232,7 +253,7 @@ TEST_P(SaveWithoutFaultTest, Converts) {
 }
 
 // Every fault with every destination it can meet: a flush happens only when an existing file
-// is replaced, and a folder can stand in the way of a new file only.
+// is replaced, a folder can stand in the way of a new file only, and a read-only file exists.
 std::vector<SaveCase> Cases() {
     const Destination all[] = {Destination::Overwrite, Destination::ExistingInFolder,
                                Destination::NewInFolder, Destination::NewInWaves};
@@ -244,6 +265,8 @@ std::vector<SaveCase> Cases() {
     cases.push_back({Fault::Fsync, Destination::ExistingInFolder});
     cases.push_back({Fault::FolderInTheWay, Destination::NewInFolder});
     cases.push_back({Fault::FolderInTheWay, Destination::NewInWaves});
+    cases.push_back({Fault::ReadOnlyFile, Destination::Overwrite});
+    cases.push_back({Fault::ReadOnlyFile, Destination::ExistingInFolder});
     return cases;
 }
 
@@ -260,6 +283,11 @@ std::string CaseName(const testing::TestParamInfo<SaveCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, SaveFaultTest, testing::ValuesIn(Cases()), CaseName);
 INSTANTIATE_TEST_SUITE_P(Harness, SaveWithoutFaultTest, testing::ValuesIn(FaultFreeCases()),
+                         CaseName);
+// A brand-new file is not flushed at all, so a flush that would fail cannot fail its save.
+INSTANTIATE_TEST_SUITE_P(NewFileUnflushed, SaveWithoutFaultTest,
+                         testing::Values(SaveCase{Fault::Fsync, Destination::NewInFolder},
+                                         SaveCase{Fault::Fsync, Destination::NewInWaves}),
                          CaseName);
 
 // A wave that cannot be made for the second file leaves the component without one, which the

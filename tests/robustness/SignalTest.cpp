@@ -1,17 +1,20 @@
 // Signals from other processes: a SIGBUS ends tessaly-convert as it ends any program, whatever
 // the guard of its mapped files does with bus errors; SIGINT, SIGTERM and SIGHUP stop it during
-// a save without a temporary file left, the files finished before it kept, and with the
-// signal's own status.
+// a save without a temporary file left, the files finished before it kept, and end by the
+// signal itself; a SIGHUP ignored from the start (nohup) stays ignored.
 #include "ChildProcess.h"
 #include "ConvertFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 bool HoldsTemporaryFile(const std::string& folder) {
     for (const std::string& name : ListFolder(folder))
@@ -35,6 +38,7 @@ TEST(SentSignal, BusErrorEndsTheRun) {
     const ChildResult run = RunChild(args, options);
     EXPECT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 128 + SIGBUS) << run.Err;
+    EXPECT_TRUE(run.Signalled);
 }
 
 TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus) {
@@ -44,6 +48,7 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
         WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
         ChildOptions options;
         options.Signal = signal;
+        options.SignalCount = 2; // a second one, while it stops, changes nothing
         // Sent while the long file's 80 MiB are being written.
         options.SignalWhen = [&] {
             return FileExists(out / "first.wav") && HoldsTemporaryFile(out.path());
@@ -52,12 +57,50 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
                                           in / "first.wav", in / "long.wav", in / "first.wav"},
                                          options);
         EXPECT_EQ(run.ExitCode, 128 + signal);
+        EXPECT_TRUE(run.Signalled) << "a shell loop stops at Ctrl-C only for a death by SIGINT";
         EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"first.wav"});
         const Bytes first = ReadFileBytes(out / "first.wav");
         EXPECT_EQ(Bytes(first.begin() + 46, first.end()),
                   Samples16({(1 - 128) * 256, (2 - 128) * 256, (3 - 128) * 256}));
         EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
         EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1) << "one row";
+    }
+}
+
+// Started under nohup, the run takes no notice of a SIGHUP: every file is converted.
+TEST(SentSignal, HangUpIgnoredAtStartStaysIgnored) {
+    TempDir in, out;
+    WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
+    ChildOptions options;
+    options.Signal = SIGHUP;
+    options.SignalIgnored = true;
+    bool sent = false;
+    options.SignalWhen = [&] { return sent = HoldsTemporaryFile(out.path()); };
+    const ChildResult run =
+        RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", out.path(), in / "long.wav"}, options);
+    EXPECT_TRUE(sent) << "sent during the save";
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_FALSE(run.Signalled);
+    EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
+    EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"long.wav"});
+}
+
+// A run blocked writing its rows to a pipe nobody reads (a script that stopped reading) ends
+// at once, by the signal, when it is asked to stop.
+TEST(SentSignal, StopEndsARunBlockedOnItsOutput) {
+    std::vector<std::string> args = {TESSALY_CONVERT};
+    args.insert(args.end(), 3000, "/nonexistent/missing.wav"); // rows of about 270 KB
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        const auto start = std::chrono::steady_clock::now();
+        ChildOptions options;
+        options.TimeoutSeconds = 20;
+        options.OutUnread = true;
+        options.Signal = signal;
+        options.SignalWhen = [&] { return std::chrono::steady_clock::now() - start > 1s; };
+        const ChildResult run = RunChild(args, options);
+        EXPECT_FALSE(run.TimedOut) << signal;
+        EXPECT_TRUE(run.Signalled) << signal;
+        EXPECT_EQ(run.ExitCode, 128 + signal);
     }
 }
 

@@ -118,13 +118,16 @@ TEST_F(FileStreams, ReplacedFileKeepsItsOwner) {
 }
 
 TEST_F(FileStreams, NewFileFollowsTheUmask) {
-    const mode_t old = umask(027);
-    const std::string path = Dir / "new.wav";
-    EXPECT_EQ(SaveFailure(path), "");
-    umask(old);
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    const struct { mode_t Umask, Mode; } cases[] = {{027, 0640}, {002, 0664}, {022, 0644}};
+    for (const auto& c : cases) {
+        const mode_t old = umask(c.Umask);
+        const std::string path = Dir / ("new" + std::to_string(c.Umask) + ".wav");
+        EXPECT_EQ(SaveFailure(path), "");
+        umask(old);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.Mode) << "umask " << c.Umask;
+    }
 }
 
 TEST_F(FileStreams, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {

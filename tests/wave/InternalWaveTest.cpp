@@ -327,6 +327,7 @@ TEST(ChangeBits, WideSamplesTruncateTowardZero) {
         Bytes In;
         int To;
         Bytes Expected;
+        std::uint16_t Channels = 1;
     } cases[] = {
         {1, 24, SamplesLE(3, {-8388608, -257, -256, -255, -1, 255, 256, 8388607}), 16,
          Samples16({-32768, -1, -1, 0, 0, 0, 1, 32767})},
@@ -356,17 +357,19 @@ TEST(ChangeBits, WideSamplesTruncateTowardZero) {
          Floats64({-2.0, -0.99, -1.0 / 256, 1.0, kNaN, kJustBelowHalf}),
          8,
          {0, 2, 128, 255, 128, std::uint8_t(int(kJustBelowHalf * 128) + 128)}},
+        // A block align of 0xFFFF still fits its field (32768 channels to 16 bit do not).
+        {1, 16, Bytes(2 * 65535, 1), 8, Bytes(65535, 129), 65535},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.Tag) + "/" + std::to_string(c.Bits) + " to " +
                      std::to_string(c.To));
         TRvInternalWAVE wave;
         wave.WaveFormat.wFormatTag = c.Tag;
-        Shape(wave, c.Bits, 1, c.In);
+        Shape(wave, c.Bits, c.Channels, c.In);
         wave.ChangeBits(c.To);
         EXPECT_EQ(SamplesOf(wave), c.Expected);
         EXPECT_EQ(wave.WaveFormat.wFormatTag, 1);
-        EXPECT_EQ(wave.WaveFormat.nBlockAlign, c.To / 8);
+        EXPECT_EQ(wave.WaveFormat.nBlockAlign, c.Channels * c.To / 8);
         EXPECT_EQ(wave.Extension.ValidBitsPerSample, c.To);
     }
 }

@@ -154,7 +154,8 @@ TEST(WaveImage, RefusalsCarryTheirMessages) {
 }
 
 // Longer records load when they are PCM or float, plain or extensible (sub-format compared in
-// all 16 bytes); any other longer record is refused.
+// all 16 bytes), and the samples are found after one of any length; any other longer record is
+// refused.
 TEST(WaveImage, LongerFormatChunksLoadOnlyAsPcmOrFloat) {
     const Format stereo24{1, 2, 48000, 24};
     Bytes otherGuid = ExtensibleRecord(stereo24, 20, 3, 1);
@@ -181,17 +182,20 @@ TEST(WaveImage, LongerFormatChunksLoadOnlyAsPcmOrFloat) {
         {otherGuid, 0},
         {ExtensibleRecord(stereo24, 20, 3, 6), 0},
         {withExtension({6, 1, 8000, 8}, 2), 0},
+        {withExtension(stereo24, 1), 1},  // odd: its pad byte comes before the next chunk
+        {withExtension(stereo24, 32), 1}, // longer than the 40 bytes read
     };
+    const Bytes samples = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     for (const auto& c : cases) {
         TRvInternalWAVE wave;
         const std::string failure =
-            LoadFailure(wave, Riff("WAVE", {Chunk("fmt ", c.Record), Chunk("data", Bytes(12, 1))}));
+            LoadFailure(wave, Riff("WAVE", {Chunk("fmt ", c.Record), Chunk("data", samples)}));
         EXPECT_EQ(failure, c.Tag ? "" : "TRvInternalWave.LoadfromFile:Unsupported fmt chunk.")
             << c.Record.size() << " bytes";
         if (c.Tag) {
             EXPECT_EQ(wave.WaveFormat.wFormatTag, c.Tag);
             EXPECT_EQ(wave.WaveFormat.cbSize, 0);
-            EXPECT_EQ(wave.DataSize(), 12u);
+            EXPECT_EQ(SamplesOf(wave), samples);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -132,6 +133,29 @@ TEST_F(WindowTest, DropIsAnsweredBeforeTheBatchRuns) {
     EXPECT_TRUE(Rows().isEmpty());
     WaitWhileBusy();
     EXPECT_EQ(Rows().size(), 1);
+}
+
+// Text typed through an input method (the way Japanese is typed) during a batch is held with
+// the other input: the batch keeps the folder it started with, and the box gets the text when
+// the batch ends.
+TEST_F(WindowTest, InputMethodTextDuringABatchWaitsForItsEnd) {
+    WriteIntoResultFolder();
+    auto* box = Control<QLineEdit>("Edit1");
+    const QString folder = box->text();
+    box->setFocus();
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(WriteWave("a.wav")));
+    ASSERT_TRUE(DeliverDrop({url, url}, Control<QWidget>("LB")));
+    QCoreApplication::processEvents(); // the batch starts
+    ASSERT_TRUE(Form.Busy());
+    QInputMethodEvent typed;
+    typed.setCommitString(QStringLiteral("é"));
+    QCoreApplication::sendEvent(box, &typed);
+    EXPECT_EQ(box->text(), folder);
+    WaitWhileBusy();
+    EXPECT_EQ(box->text(), folder + QStringLiteral("é"));
+    ASSERT_EQ(Rows().size(), 2);
+    for (const QString& row : Rows())
+        EXPECT_EQ(row.section('|', 2, 2), folder + "/");
 }
 
 TEST_F(WindowTest, SingleFileStartsWithAnEmptyBar) {

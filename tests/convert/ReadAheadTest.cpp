@@ -1,0 +1,55 @@
+// The read-ahead: which files each start advises, and a lookup that hangs delaying nobody.
+#include "ReadAhead.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// Lists of every length up to past two windows, with their last file at every position of the
+// window: each later file is advised once, within the window, and nothing past the end.
+TEST(ReadAhead, AdvisesEachLaterFileOnceWithinTheWindowAndNothingPastTheEnd) {
+    for (std::size_t count = 1; count <= 2 * kFilesReadAhead + 2; ++count) {
+        std::vector<int> advised(count, 0);
+        for (std::size_t index = 0; index < count; ++index) {
+            const auto [first, end] = FilesToAdvise(count, index);
+            ASSERT_LE(end, count) << count << " files, at " << index;
+            for (std::size_t k = first; k < end; ++k) {
+                EXPECT_GT(k, index);
+                EXPECT_LE(k, index + kFilesReadAhead);
+                ++advised[k];
+            }
+        }
+        EXPECT_EQ(advised[0], 0);
+        for (std::size_t k = 1; k < count; ++k)
+            EXPECT_EQ(advised[k], 1) << count << " files, file " << k;
+    }
+}
+
+// A path whose lookup hangs (a network folder that went away) holds up only the advising
+// thread: every start returns while the lookup still hangs.
+TEST(ReadAhead, ALookupThatHangsDelaysNoStart) {
+    auto release = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> released = release->get_future().share();
+    auto lookingUp = std::make_shared<std::promise<void>>();
+    auto once = std::make_shared<std::once_flag>();
+    {
+        ReadAhead readAhead([=](const std::string&) {
+            std::call_once(*once, [&] { lookingUp->set_value(); });
+            released.wait();
+        });
+        const std::vector<std::string> paths(40, "slow/late.wav");
+        readAhead.Starting(paths, 0);
+        lookingUp->get_future().wait();
+        for (std::size_t index = 1; index < paths.size(); ++index)
+            readAhead.Starting(paths, index);
+        EXPECT_EQ(released.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    }
+    release->set_value();
+}
+
+} // namespace
