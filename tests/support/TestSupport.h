@@ -36,6 +36,23 @@ extern const char kSeparator[];
 // Whether the tests run on a POSIX system; tests of POSIX facilities skip elsewhere.
 extern const bool kPosix;
 
+// Paths in or beside folder that name no regular file: the folder itself, and a FIFO made in it
+// and a device (POSIX) or the null device (Windows).
+std::vector<std::string> NonRegularFiles(const std::string& folder);
+
+// Holds a file open so that no other program may use it meanwhile: an exclusive lock (POSIX), a
+// handle that shares nothing (Windows).
+class ExclusiveHold {
+public:
+    explicit ExclusiveHold(const std::string& path);
+    ~ExclusiveHold();
+    ExclusiveHold(const ExclusiveHold&) = delete;
+    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+
+private:
+    std::intptr_t Native;
+};
+
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);

@@ -3,7 +3,10 @@
 
 #include <array>
 #include <cstdio>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +28,22 @@ TempDir::TempDir() {
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder");
     Path = pattern;
+}
+
+std::vector<std::string> NonRegularFiles(const std::string& folder) {
+    const std::string fifo = folder + "/pipe.wav";
+    if (mkfifo(fifo.c_str(), 0600) != 0)
+        throw std::runtime_error("cannot make a FIFO");
+    return {folder, fifo, "/dev/zero"};
+}
+
+ExclusiveHold::ExclusiveHold(const std::string& path) : Native(open(path.c_str(), O_RDONLY)) {
+    if (Native < 0 || flock(static_cast<int>(Native), LOCK_EX) != 0)
+        throw std::runtime_error("cannot lock " + path);
+}
+
+ExclusiveHold::~ExclusiveHold() {
+    close(static_cast<int>(Native));
 }
 
 namespace {

@@ -38,6 +38,22 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot make a temporary folder");
 }
 
+std::vector<std::string> NonRegularFiles(const std::string& folder) {
+    return {folder, "NUL"};
+}
+
+ExclusiveHold::ExclusiveHold(const std::string& path)
+    : Native(reinterpret_cast<std::intptr_t>(CreateFileW(FileSystemPath(path).c_str(), GENERIC_READ,
+                                                         0, nullptr, OPEN_EXISTING,
+                                                         FILE_ATTRIBUTE_NORMAL, nullptr))) {
+    if (reinterpret_cast<HANDLE>(Native) == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot hold " + path);
+}
+
+ExclusiveHold::~ExclusiveHold() {
+    CloseHandle(reinterpret_cast<HANDLE>(Native));
+}
+
 namespace {
 
 std::wstring Wide(const std::string& text) {

@@ -1,77 +1,28 @@
-// Opening files for a load and replacing files on a save.
-#include "RvWAVE.h"
-#include "TestSupport.h"
-
-#include <gtest/gtest.h>
+// Opening files for a load and replacing files on a save, on every system.
+#include "FileStreamFixture.h"
 
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-class FileStreams : public ::testing::Test {
-protected:
-    std::string MakeWave(const std::string& name) {
-        const std::string path = Dir / name;
-        WriteFileBytes(path, WaveImage({1, 1, 8000, 16}, Samples16({1, 2, 3})));
-        return path;
-    }
-    std::string OpenFailure(const std::string& path) {
-        return "ファイル " + path + " は開けません";
-    }
-    std::string CreateFailure(const std::string& path) {
-        return "ファイル " + path + " を作成できません";
-    }
-
-    // The message of a save of Rv to path, or "" when it succeeds.
-    std::string SaveFailure(const std::string& path) {
-        try {
-            Rv.SaveToFile(path);
-        } catch (const EStreamError& e) {
-            return e.what();
-        }
-        return "";
-    }
-    std::string LoadFailure(const std::string& path) {
-        try {
-            Rv.LoadFromFile(path);
-        } catch (const EStreamError& e) {
-            return e.what();
-        }
-        return "";
-    }
-
-    TempDir Dir;
-    TRvWave Rv;
-};
 
 TEST_F(FileStreams, OnlyAnExistingRegularFileOpensForReading) {
     const std::string missing = Dir / "missing.wav";
     EXPECT_EQ(LoadFailure(missing), OpenFailure(missing));
     EXPECT_FALSE(FileExists(missing)) << "opening must never create";
-    EXPECT_EQ(LoadFailure(Dir.path()), OpenFailure(Dir.path()));
-    const std::string fifo = Dir / "pipe.wav";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(LoadFailure(fifo), OpenFailure(fifo)) << "a FIFO must neither hang nor load";
-    EXPECT_EQ(LoadFailure("/dev/zero"), OpenFailure("/dev/zero"));
+    // A folder, a FIFO or a device must neither hang the open nor load.
+    for (const std::string& path : NonRegularFiles(Dir.path()))
+        EXPECT_EQ(LoadFailure(path), OpenFailure(path));
 }
 
 TEST_F(FileStreams, FileLockedByAnotherHolderCannotBeOpenedOrReplaced) {
     const std::string path = MakeWave("busy.wav");
     const Bytes before = ReadFileBytes(path);
-    const int holder = open(path.c_str(), O_RDONLY);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
-    EXPECT_EQ(LoadFailure(path), OpenFailure(path));
-    EXPECT_EQ(SaveFailure(path), CreateFailure(path));
-    close(holder);
+    {
+        const ExclusiveHold holder(path);
+        EXPECT_EQ(LoadFailure(path), OpenFailure(path));
+        EXPECT_EQ(SaveFailure(path), CreateFailure(path));
+    }
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(LoadFailure(path), "");
 }
@@ -84,63 +35,11 @@ TEST_F(FileStreams, SaveIntoAMissingFolderCreatesNothing) {
 
 TEST_F(FileStreams, FolderInTheWayIsLeftAlone) {
     const std::string path = Dir / "taken.wav";
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(FileSystemPath(path)));
     WriteFileBytes(path + "/inside", {1});
     EXPECT_EQ(SaveFailure(path), CreateFailure(path));
     EXPECT_EQ(ListFolder(path), std::vector<std::string>{"inside"});
     EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"taken.wav"});
-}
-
-TEST_F(FileStreams, SaveReplacesAFileAndKeepsItsPermissions) {
-    const std::string path = MakeWave("out.wav");
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    Rv.SetFreq(22050);
-    EXPECT_EQ(SaveFailure(path), "");
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadFileBytes(path).size(), 48u);
-    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"out.wav"});
-}
-
-TEST_F(FileStreams, ReplacedFileKeepsItsOwner) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "only root can save a file for another owner";
-    const std::string path = MakeWave("theirs.wav");
-    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(path.c_str(), 02664), 0);
-    EXPECT_EQ(SaveFailure(path), "");
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 65534u);
-    EXPECT_EQ(st.st_gid, 65534u);
-    EXPECT_EQ(st.st_mode & 07777, 02664u);
-}
-
-TEST_F(FileStreams, NewFileFollowsTheUmask) {
-    const struct { mode_t Umask, Mode; } cases[] = {{027, 0640}, {002, 0664}, {022, 0644}};
-    for (const auto& c : cases) {
-        const mode_t old = umask(c.Umask);
-        const std::string path = Dir / ("new" + std::to_string(c.Umask) + ".wav");
-        EXPECT_EQ(SaveFailure(path), "");
-        umask(old);
-        struct stat st {};
-        ASSERT_EQ(stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, c.Mode) << "umask " << c.Umask;
-    }
-}
-
-TEST_F(FileStreams, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
-    const std::string target = MakeWave("target.wav");
-    const std::string link = Dir / "link.wav";
-    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    Rv.SetFreq(11025);
-    EXPECT_EQ(SaveFailure(link), "");
-    struct stat st {};
-    ASSERT_EQ(lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    Rv.LoadFromFile(target);
-    EXPECT_EQ(Rv.GetFreq(), 11025);
 }
 
 TEST_F(FileStreams, FailedImageBuildLeavesDestinationAndNoTemporaryFile) {
@@ -150,37 +49,6 @@ TEST_F(FileStreams, FailedImageBuildLeavesDestinationAndNoTemporaryFile) {
     EXPECT_THROW(Rv.SaveToFile(path), ERvWaveInOutError);
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"keep.wav"});
-}
-
-// Files of 32 MiB and more are mapped, not read. One that another program cuts short after
-// the load, by pages or by a few bytes inside its last page (which then reads as zeros without
-// a fault), fails the next step that reads the samples, with no SIGBUS, and saves nothing; the
-// next file converts.
-TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileConverts) {
-    const std::string source = Dir / "long.wav", saved = Dir / "out.wav";
-    const Bytes image = WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11));
-    const auto bothInOnePass = [&] {
-        const auto bits = TRvInternalWAVE::PlanBits(Rv.Wave()->CurrentShape(), 8);
-        Rv.Wave()->Apply(bits, TRvInternalWAVE::PlanChannels(bits.After, 1));
-    };
-    const std::function<void()> steps[] = {[&] { Rv.SetBits(8); }, [&] { Rv.SetChannels(1); },
-                                           bothInOnePass, [&] { Rv.SaveToFile(saved); }};
-    ASSERT_NE(image.size() % 4096, 0u);
-    for (const auto& step : steps)
-        for (const off_t size : {off_t{4096}, static_cast<off_t>(image.size() - 3)}) {
-            WriteFileBytes(source, image);
-            Rv.LoadFromFile(source);
-            ASSERT_EQ(truncate(source.c_str(), size), 0);
-            EXPECT_THROW(step(), EStreamError) << size;
-            EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"long.wav"});
-        }
-    WriteFileBytes(source, image);
-    Rv.LoadFromFile(source);
-    Rv.SetBits(8);
-    Rv.SaveToFile(saved);
-    const Bytes out = ReadFileBytes(saved);
-    ASSERT_EQ(out.size(), 46u + (20u << 20));
-    EXPECT_EQ(std::count(out.begin() + 46, out.end(), 0x1111 / 256 + 128), 20 << 20);
 }
 
 // A mapped file is converted on every core, a part each; both conversions in one pass give what
@@ -213,29 +81,6 @@ TEST_F(FileStreams, OnePassConversionOfAMappedFileMatchesStepwiseConversionInMem
         EXPECT_TRUE(std::equal(oneWay.WaveData.data(), oneWay.WaveData.data() + oneWay.DataSize(),
                                otherWay.WaveData.data()));
     }
-}
-
-// A SIGBUS sent by another process is no cut of a mapped file. Where the program ignored it
-// before the guard came in, it is still ignored, and the guard stays to catch a later cut. Run
-// in a fresh process, where the guard is not yet in place.
-TEST_F(FileStreams, SentBusErrorIsNoCutAndTheGuardStaysForTheNextOne) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto cutCaughtAfterASentSignal = [&] {
-        const std::string source = Dir / "long.wav";
-        WriteFileBytes(source, WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11)));
-        std::signal(SIGBUS, SIG_IGN);
-        Rv.LoadFromFile(source);
-        kill(getpid(), SIGBUS);
-        bool caught = truncate(source.c_str(), 4096) == 0;
-        try {
-            Rv.SetBits(8);
-            caught = false;
-        } catch (const EStreamError&) {
-        }
-        std::filesystem::remove_all(Dir.path());
-        std::_Exit(caught ? 0 : 1);
-    };
-    EXPECT_EXIT(cutCaughtAfterASentSignal(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

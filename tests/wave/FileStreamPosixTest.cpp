@@ -1,0 +1,122 @@
+// Opening files for a load and replacing files on a save: what POSIX systems add (modes,
+// owners, the umask, symbolic links, files cut short under a mapping, SIGBUS).
+#include "FileStreamFixture.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+TEST_F(FileStreams, SaveReplacesAFileAndKeepsItsPermissions) {
+    const std::string path = MakeWave("out.wav");
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    Rv.SetFreq(22050);
+    EXPECT_EQ(SaveFailure(path), "");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadFileBytes(path).size(), 48u);
+    EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"out.wav"});
+}
+
+TEST_F(FileStreams, ReplacedFileKeepsItsOwner) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can save a file for another owner";
+    const std::string path = MakeWave("theirs.wav");
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(path.c_str(), 02664), 0);
+    EXPECT_EQ(SaveFailure(path), "");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 02664u);
+}
+
+TEST_F(FileStreams, NewFileFollowsTheUmask) {
+    const struct { mode_t Umask, Mode; } cases[] = {{027, 0640}, {002, 0664}, {022, 0644}};
+    for (const auto& c : cases) {
+        const mode_t old = umask(c.Umask);
+        const std::string path = Dir / ("new" + std::to_string(c.Umask) + ".wav");
+        EXPECT_EQ(SaveFailure(path), "");
+        umask(old);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.Mode) << "umask " << c.Umask;
+    }
+}
+
+TEST_F(FileStreams, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
+    const std::string target = MakeWave("target.wav");
+    const std::string link = Dir / "link.wav";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    Rv.SetFreq(11025);
+    EXPECT_EQ(SaveFailure(link), "");
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    Rv.LoadFromFile(target);
+    EXPECT_EQ(Rv.GetFreq(), 11025);
+}
+
+// Files of 32 MiB and more are mapped, not read. One that another program cuts short after
+// the load, by pages or by a few bytes inside its last page (which then reads as zeros without
+// a fault), fails the next step that reads the samples, with no SIGBUS, and saves nothing; the
+// next file converts.
+TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileConverts) {
+    const std::string source = Dir / "long.wav", saved = Dir / "out.wav";
+    const Bytes image = WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11));
+    const auto bothInOnePass = [&] {
+        const auto bits = TRvInternalWAVE::PlanBits(Rv.Wave()->CurrentShape(), 8);
+        Rv.Wave()->Apply(bits, TRvInternalWAVE::PlanChannels(bits.After, 1));
+    };
+    const std::function<void()> steps[] = {[&] { Rv.SetBits(8); }, [&] { Rv.SetChannels(1); },
+                                           bothInOnePass, [&] { Rv.SaveToFile(saved); }};
+    ASSERT_NE(image.size() % 4096, 0u);
+    for (const auto& step : steps)
+        for (const off_t size : {off_t{4096}, static_cast<off_t>(image.size() - 3)}) {
+            WriteFileBytes(source, image);
+            Rv.LoadFromFile(source);
+            ASSERT_EQ(truncate(source.c_str(), size), 0);
+            EXPECT_THROW(step(), EStreamError) << size;
+            EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"long.wav"});
+        }
+    WriteFileBytes(source, image);
+    Rv.LoadFromFile(source);
+    Rv.SetBits(8);
+    Rv.SaveToFile(saved);
+    const Bytes out = ReadFileBytes(saved);
+    ASSERT_EQ(out.size(), 46u + (20u << 20));
+    EXPECT_EQ(std::count(out.begin() + 46, out.end(), 0x1111 / 256 + 128), 20 << 20);
+}
+
+// A SIGBUS sent by another process is no cut of a mapped file. Where the program ignored it
+// before the guard came in, it is still ignored, and the guard stays to catch a later cut. Run
+// in a fresh process, where the guard is not yet in place.
+TEST_F(FileStreams, SentBusErrorIsNoCutAndTheGuardStaysForTheNextOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto cutCaughtAfterASentSignal = [&] {
+        const std::string source = Dir / "long.wav";
+        WriteFileBytes(source, WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11)));
+        std::signal(SIGBUS, SIG_IGN);
+        Rv.LoadFromFile(source);
+        kill(getpid(), SIGBUS);
+        bool caught = truncate(source.c_str(), 4096) == 0;
+        try {
+            Rv.SetBits(8);
+            caught = false;
+        } catch (const EStreamError&) {
+        }
+        std::filesystem::remove_all(Dir.path());
+        std::_Exit(caught ? 0 : 1);
+    };
+    EXPECT_EXIT(cutCaughtAfterASentSignal(), testing::ExitedWithCode(0), "");
+}
+
+} // namespace
