@@ -130,7 +130,7 @@ void DiscardPages(std::uint8_t* first, std::uint64_t length);
 // The program's arguments as UTF-8 (Windows hands them over in UTF-16).
 std::vector<std::string> Arguments(int argc, char** argv);
 // Readies the process for a batch: a write past a file-size limit fails instead of killing it,
-// and the console shows UTF-8.
+// and the console shows UTF-8 and the counter's escape sequences.
 void PrepareProcess();
 // Whether standard error is a terminal that shows a counter.
 bool ErrorIsTerminal();

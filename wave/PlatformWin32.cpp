@@ -331,6 +331,11 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 
 void PrepareProcess() {
     SetConsoleOutputCP(CP_UTF8);
+    // The counter on standard error rewrites its line with escape sequences.
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(error, &mode))
+        SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     // Bytes go out as they are: no "\n" becomes "\r\n" in a row or a name.
     _setmode(_fileno(stdout), 0x8000 /* _O_BINARY */);
 }
