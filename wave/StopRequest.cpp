@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <initializer_list>
 
 namespace StopRequest {
 namespace {
