@@ -17,7 +17,7 @@ PACKAGES=(
     # the end-to-end drop test's drag source: X11 with XTest
     libx11-dev libxtst-dev
     # the window in Wayland sessions, and the Wayland drop test's headless compositor
-    qt6-wayland sway
+    qt6-wayland sway libwayland-dev
     # fonts: the window's Japanese text
     fonts-ipafont-gothic
     # fuzzing and benchmarks
