@@ -459,7 +459,8 @@ protected:
 };
 
 // Pressed on the drag source, moved onto the window and released there, as a mouse would: the
-// window, known to the compositor by its desktop file's name, takes both files and converts them.
+// window, known to the compositor by its desktop file's name, takes both files and converts them,
+// and ends cleanly when told to.
 TEST_F(WaylandDrop, TwoFilesDraggedFromAWaylandClientArriveConverted) {
     ASSERT_TRUE(Session.AwaitWindow("io.github.tessaly.Tessaly")) << Session.Ask("-t get_tree");
     ASSERT_TRUE(Session.AwaitWindow("tessaly-dragsource")) << Session.Ask("-t get_tree");
@@ -476,6 +477,10 @@ TEST_F(WaylandDrop, TwoFilesDraggedFromAWaylandClientArriveConverted) {
     for (const std::string& name : Names)
         EXPECT_EQ(fs::file_size(Program / ("Waves/" + name)), fs::file_size(Sources / name) + 2)
             << name;
+    Window.Signal(SIGTERM);
+    const int status = Window.AwaitExit();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -41,10 +42,18 @@ const wl_interface VirtualPointerManager = {
     "zwlr_virtual_pointer_manager_v1", 1, 2, ManagerRequests, 0, nullptr};
 enum ManagerRequest : std::uint32_t { CreateVirtualPointer = 0 };
 
+struct ProxyDestroyer {
+    void operator()(void* proxy) const { wl_proxy_destroy(static_cast<wl_proxy*>(proxy)); }
+};
+template <typename Interface> using Owned = std::unique_ptr<Interface, ProxyDestroyer>;
+struct DisplayCloser {
+    void operator()(wl_display* display) const { wl_display_disconnect(display); }
+};
+
 struct Globals {
-    wl_seat* Seat = nullptr;
-    wl_proxy* Manager = nullptr;
-    wl_output* Output = nullptr;
+    Owned<wl_seat> Seat;
+    Owned<wl_proxy> Manager;
+    Owned<wl_output> Output;
     std::int32_t Width = 0, Height = 0;
 };
 
@@ -52,14 +61,14 @@ void OnGlobal(void* data, wl_registry* registry, std::uint32_t name, const char*
               std::uint32_t) {
     auto& globals = *static_cast<Globals*>(data);
     if (std::strcmp(interface, wl_seat_interface.name) == 0 && !globals.Seat)
-        globals.Seat =
-            static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    else if (std::strcmp(interface, VirtualPointerManager.name) == 0)
-        globals.Manager =
-            static_cast<wl_proxy*>(wl_registry_bind(registry, name, &VirtualPointerManager, 1));
+        globals.Seat.reset(
+            static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1)));
+    else if (std::strcmp(interface, VirtualPointerManager.name) == 0 && !globals.Manager)
+        globals.Manager.reset(
+            static_cast<wl_proxy*>(wl_registry_bind(registry, name, &VirtualPointerManager, 1)));
     else if (std::strcmp(interface, wl_output_interface.name) == 0 && !globals.Output)
-        globals.Output =
-            static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 1));
+        globals.Output.reset(
+            static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 1)));
 }
 void OnGlobalRemoved(void*, wl_registry*, std::uint32_t) {}
 
@@ -84,14 +93,16 @@ std::uint32_t Now() {
 } // namespace
 
 int main() {
-    wl_display* display = wl_display_connect(nullptr);
+    const std::unique_ptr<wl_display, DisplayCloser> connection(wl_display_connect(nullptr));
+    wl_display* display = connection.get();
     if (!display) {
         std::fprintf(stderr, "waylandpointer: no Wayland display\n");
         return 1;
     }
     Globals globals;
     const wl_registry_listener registryListener{OnGlobal, OnGlobalRemoved};
-    wl_registry_add_listener(wl_display_get_registry(display), &registryListener, &globals);
+    const Owned<wl_registry> registry(wl_display_get_registry(display));
+    wl_registry_add_listener(registry.get(), &registryListener, &globals);
     wl_display_roundtrip(display);
     if (!globals.Seat || !globals.Manager || !globals.Output) {
         std::fprintf(stderr, "waylandpointer: no seat, output or virtual pointer manager\n");
@@ -100,9 +111,10 @@ int main() {
     wl_output_listener outputListener{};
     outputListener.geometry = OnGeometry;
     outputListener.mode = OnMode;
-    wl_output_add_listener(globals.Output, &outputListener, &globals);
-    auto* pointer = wl_proxy_marshal_flags(globals.Manager, CreateVirtualPointer, &VirtualPointer,
-                                           1, 0, globals.Seat, nullptr);
+    wl_output_add_listener(globals.Output.get(), &outputListener, &globals);
+    const Owned<wl_proxy> pointer(wl_proxy_marshal_flags(globals.Manager.get(),
+                                                         CreateVirtualPointer, &VirtualPointer, 1,
+                                                         0, globals.Seat.get(), nullptr));
     wl_display_roundtrip(display);
 
     for (std::string line; std::getline(std::cin, line);) {
@@ -111,15 +123,14 @@ int main() {
         std::uint32_t x = 0, y = 0;
         words >> command >> x >> y;
         if (command == "move")
-            wl_proxy_marshal_flags(pointer, MotionAbsolute, nullptr, 1, 0, Now(), x, y,
+            wl_proxy_marshal_flags(pointer.get(), MotionAbsolute, nullptr, 1, 0, Now(), x, y,
                                    globals.Width, globals.Height);
         else if (command == "press" || command == "release")
-            wl_proxy_marshal_flags(pointer, Button, nullptr, 1, 0, Now(), BTN_LEFT,
+            wl_proxy_marshal_flags(pointer.get(), Button, nullptr, 1, 0, Now(), BTN_LEFT,
                                    command == "press" ? WL_POINTER_BUTTON_STATE_PRESSED
                                                       : WL_POINTER_BUTTON_STATE_RELEASED);
-        wl_proxy_marshal_flags(pointer, Frame, nullptr, 1, 0);
+        wl_proxy_marshal_flags(pointer.get(), Frame, nullptr, 1, 0);
         std::cout << (wl_display_roundtrip(display) >= 0 ? "ok" : "lost") << std::endl;
     }
-    wl_display_disconnect(display);
     return 0;
 }
