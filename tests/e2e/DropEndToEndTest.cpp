@@ -391,6 +391,8 @@ public:
         for (const std::string& name : ListFolder(Runtime.path()))
             if (name.starts_with("wayland-") && !name.ends_with(".lock"))
                 Display = name;
+        if (Display.empty())
+            throw std::runtime_error("sway did not start");
     }
 
     // The command line of a program run as a client of the session, on Qt's Wayland plugin.
