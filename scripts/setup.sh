@@ -3,7 +3,10 @@
 # needs and that this machine lacks. Safe to run again: it installs nothing when all is there.
 # `scripts/setup.sh package` also installs what building, checking and testing its Debian
 # package needs; `scripts/setup.sh windows` what cross-building tessaly-convert.exe with
-# mingw-w64 and testing it under wine needs.
+# mingw-w64 and testing it under wine needs; `scripts/setup.sh chroot` what CI needs to make a
+# Debian 13 system to test in. Every name is the same on Debian 12 "bookworm" and Debian 13
+# "trixie" (libclang-rt-dev names each release's default clang's runtime), so no list depends
+# on the release.
 set -euo pipefail
 
 PACKAGES=(
@@ -15,10 +18,12 @@ PACKAGES=(
     libgtest-dev libgmock-dev sox ffmpeg espeak-ng python3 xvfb xauth
     # the end-to-end drop test's drag source: X11 with XTest
     libx11-dev libxtst-dev
+    # the window in Wayland sessions, and the Wayland drop test's headless compositor
+    qt6-wayland sway libwayland-dev
     # fonts: the window's Japanese text
     fonts-ipafont-gothic
     # fuzzing and benchmarks
-    clang libclang-rt-14-dev libbenchmark-dev hyperfine time
+    clang libclang-rt-dev libbenchmark-dev hyperfine time
 )
 PACKAGING=(
     # dpkg-buildpackage and debhelper (Build-Depends in debian/control are in the list above)
@@ -34,12 +39,17 @@ WINDOWS=(
     # running the .exe and its tests; googletest's sources, built for Windows by the tests
     wine wine64 googletest
 )
+CHROOT=(
+    # CI's Debian 13 system, made from Debian's mirror
+    mmdebstrap
+)
 case "${1:-}" in
 "") ;;
 package) PACKAGES+=("${PACKAGING[@]}") ;;
 windows) PACKAGES=(cmake make "${WINDOWS[@]}") ;;
+chroot) PACKAGES=("${CHROOT[@]}") ;;
 *)
-    echo "usage: $0 [package|windows]" >&2
+    echo "usage: $0 [package|windows|chroot]" >&2
     exit 2
     ;;
 esac
@@ -56,5 +66,5 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+$SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
+$SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"

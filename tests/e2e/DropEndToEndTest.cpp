@@ -1,6 +1,7 @@
 // The real window on a real X server, files dropped on it by another program speaking XDND:
 // every drop arrives exactly once and in order, also one made while a batch runs, and the
-// progress panel is on the screen whole while files are converted.
+// progress panel is on the screen whole while files are converted. And the window as a native
+// client of a Wayland compositor, with files dropped on it from a Wayland drag source.
 #include "DesignFont.h"
 #include "TestSupport.h"
 #include "Unit1.h"
@@ -19,7 +20,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <thread>
@@ -428,6 +431,132 @@ INSTANTIATE_TEST_SUITE_P(, StopDuringBatch, ::testing::Values(0, SIGTERM, SIGHUP
                              return info.param == 0 ? std::string("CloseRequest")
                                                     : std::string(sigabbrev_np(info.param));
                          });
+
+// A Wayland session of its own for the test: a headless sway, with one output, no input device
+// and no X server. sway will not run as root; under root it runs as nobody, whose runtime
+// folder the test makes (root reaches its sockets all the same).
+class WaylandSession {
+public:
+    WaylandSession() {
+        std::vector<std::string> command;
+        if (geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (!nobody || chown(Runtime.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
+                throw std::runtime_error("no user nobody to run sway");
+            command = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                       "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"};
+        }
+        // Each window floats at a place of its own: the drag source at the left, Tessaly beside.
+        const std::string config = "xwayland disable\n"
+                                   "for_window [app_id=tessaly-dragsource] "
+                                   "floating enable, move position 0 0\n"
+                                   "for_window [app_id=io.github.tessaly.Tessaly] "
+                                   "floating enable, move position 300 0\n";
+        WriteFileBytes(Runtime / "config", Bytes(config.begin(), config.end()));
+        command.insert(command.end(),
+                       {"env", "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                        "WLR_RENDERER=pixman", "XDG_RUNTIME_DIR=" + Runtime.path(),
+                        "SWAYSOCK=" + (Runtime / "ipc"), "sway", "-c", Runtime / "config"});
+        Compositor.emplace(command);
+        const auto deadline = std::chrono::steady_clock::now() + Patience;
+        while (Ask("-t get_version").empty() && std::chrono::steady_clock::now() < deadline)
+            usleep(100000);
+        for (const std::string& name : ListFolder(Runtime.path()))
+            if (name.starts_with("wayland-") && !name.ends_with(".lock"))
+                Display = name;
+        if (Display.empty())
+            throw std::runtime_error("sway did not start");
+    }
+
+    // The command line of a program run as a client of the session, on Qt's Wayland plugin.
+    std::vector<std::string> Client(std::vector<std::string> argv) const {
+        std::vector<std::string> command = {"env",
+                                            "-u",
+                                            "DISPLAY",
+                                            "XDG_RUNTIME_DIR=" + Runtime.path(),
+                                            "WAYLAND_DISPLAY=" + Display,
+                                            "QT_QPA_PLATFORM=wayland"};
+        command.insert(command.end(), argv.begin(), argv.end());
+        return command;
+    }
+    // What swaymsg answers to the arguments; empty when sway does not answer.
+    std::string Ask(const std::string& arguments) const {
+        const std::string command = "SWAYSOCK=" + (Runtime / "ipc") + " swaymsg " + arguments;
+        std::string answer;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                answer.append(buffer, got);
+            if (pclose(pipe) != 0)
+                answer.clear();
+        }
+        return answer;
+    }
+    // Whether a window with this app_id is mapped, by the compositor's own account of its windows.
+    bool AwaitWindow(const std::string& appId) const {
+        const std::string entry = "\"app_id\": \"" + appId + "\"";
+        const auto deadline = std::chrono::steady_clock::now() + Patience;
+        for (; std::chrono::steady_clock::now() < deadline; usleep(100000))
+            if (Ask("-t get_tree -r").find(entry) != std::string::npos)
+                return true;
+        return false;
+    }
+
+private:
+    TempDir Runtime;
+    std::optional<Companion> Compositor;
+    std::string Display;
+};
+
+class WaylandDrop : public ::testing::Test {
+protected:
+    std::string CopyProgram() {
+        fs::copy_file(TESSALY_WINDOW, Program / "tessaly");
+        fs::create_directory(Program / "Waves");
+        return Program / "Waves";
+    }
+    std::vector<std::string> WriteSources() {
+        std::vector<std::string> command = {TESSALY_WAYLANDPEER};
+        for (const std::string& name : Names) {
+            WriteFileBytes(Sources / name, WaveImage({.Channels = 2}, Bytes(4000, 7)));
+            command.push_back(Sources / name);
+        }
+        return command;
+    }
+
+    const std::vector<std::string> Names = {"take 1.wav", "テイク2.wav"};
+    WaylandSession Session;
+    TempDir Program, Sources;
+    RenameWatch Watch{CopyProgram()};
+    Companion Window{Session.Client({Program / "tessaly"})};
+    Companion Source{Session.Client(WriteSources())};
+    Companion Pointer{Session.Client({TESSALY_WAYLANDPOINTER})};
+};
+
+// Pressed on the drag source, moved onto the window and released there, as a mouse would: the
+// window, known to the compositor by its desktop file's name, takes both files and converts them,
+// and ends cleanly when told to.
+TEST_F(WaylandDrop, TwoFilesDraggedFromAWaylandClientArriveConverted) {
+    ASSERT_TRUE(Session.AwaitWindow("io.github.tessaly.Tessaly")) << Session.Ask("-t get_tree");
+    ASSERT_TRUE(Session.AwaitWindow("tessaly-dragsource")) << Session.Ask("-t get_tree");
+    ASSERT_EQ(Pointer.Ask("move 100 100"), "ok");
+    ASSERT_EQ(Pointer.Ask("press"), "ok");
+    ASSERT_EQ(Source.ReadLine(), "dragging");
+    for (const char* step : {"move 300 200", "move 600 300", "move 650 300"})
+        ASSERT_EQ(Pointer.Ask(step), "ok") << step;
+    ASSERT_EQ(Source.ReadLine(), "accepted");
+    ASSERT_EQ(Pointer.Ask("release"), "ok");
+    EXPECT_EQ(Source.ReadLine(), "copy");
+    EXPECT_EQ(Watch.AwaitCount(Names.size()), Names);
+    // The same samples, with the format chunk written in its 18-byte form.
+    for (const std::string& name : Names)
+        EXPECT_EQ(fs::file_size(Program / ("Waves/" + name)), fs::file_size(Sources / name) + 2)
+            << name;
+    Window.Signal(SIGTERM);
+    const int status = Window.AwaitExit();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 } // namespace
 
