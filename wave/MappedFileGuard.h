@@ -1,8 +1,9 @@
 // Keeps a mapped file that can no longer be read from crashing the program: touching a mapped
 // page that the file no longer covers (POSIX: SIGBUS) or whose disk failed (Windows: an
 // in-page error) faults, and for a watched mapping the handler maps zero pages in its place and
-// notes the cut, so the caller can fail cleanly instead. Part of the platform interface: one
-// implementation per system (MappedFileGuardPosix.cpp, MappedFileGuardWin32.cpp).
+// notes the cut, so the caller can fail cleanly instead. The watched ranges are kept in
+// MappedFileGuard.cpp; each system's fault handler is part of the platform interface
+// (MappedFileGuardPosix.cpp, MappedFileGuardWin32.cpp).
 #pragma once
 
 #include <cstdint>
