@@ -3,7 +3,6 @@
 #include "ReadAhead.h"
 #include "RvWaveComponent.h"
 
-#include <filesystem>
 #include <utility>
 
 TConversionBatch::TConversionBatch(std::vector<std::string> paths, ConversionSettings settings,
@@ -26,9 +25,7 @@ void TConversionBatch::Abort() {
 }
 
 void TConversionBatch::BeginFile(std::size_t index) {
-    std::error_code unknown;
-    const std::uintmax_t size = std::filesystem::file_size(Paths[index], unknown);
-    Monitor.BeginItem(unknown ? 0 : static_cast<std::uint64_t>(size));
+    Monitor.BeginItem();
     FileIndex.store(static_cast<int>(index));
 }
 

@@ -147,6 +147,8 @@ TFileStream::TFileStream(const std::string& fileName, WorkMonitor* monitor)
     : Monitor(monitor), Handle(Platform::OpenLockedRegularFile(fileName, OpenedSize)) {
     if (!Handle)
         throw EFOpenError(fileName);
+    if (Monitor)
+        Monitor->SourceOpened(OpenedSize);
 }
 
 TFileStream::~TFileStream() {

@@ -86,8 +86,9 @@ private:
 };
 
 // An existing regular file opened for reading, held under an exclusive advisory lock so that
-// no cooperating program uses it meanwhile. Never blocks and never creates the file. A read
-// counts its bytes on monitor, if any, and stops (EWorkStopped) when it is asked to.
+// no cooperating program uses it meanwhile. Never blocks and never creates the file. It tells
+// monitor, if any, the size of the source it opened; a read counts its bytes there, and stops
+// (EWorkStopped) when it is asked to.
 class TFileStream : public TStream {
 public:
     explicit TFileStream(const std::string& fileName,

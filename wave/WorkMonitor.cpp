@@ -9,10 +9,10 @@ void CheckStop(const WorkMonitor* monitor) {
         throw EWorkStopped();
 }
 
-void WorkMonitor::BeginItem(std::uint64_t sourceBytes) noexcept {
+void WorkMonitor::BeginItem() noexcept {
     ItemStart.store(Done.load());
     Expected.store(0);
-    LastStageGuess.store(sourceBytes);
+    LastStageGuess.store(0);
 }
 
 void WorkMonitor::Expect(std::uint64_t bytes, bool last) noexcept {

@@ -20,9 +20,11 @@ public:
     void RequestStop() noexcept { Stop.store(true, std::memory_order_relaxed); }
     bool StopRequested() const noexcept { return Stop.load(std::memory_order_relaxed); }
 
-    // A new item of work begins (a file of sourceBytes): until its last stage says how much it
-    // handles, that stage is expected to handle as much as the source holds.
-    void BeginItem(std::uint64_t sourceBytes) noexcept;
+    // A new item of work (a file) begins.
+    void BeginItem() noexcept;
+    // The item's source holds bytes: until its last stage says how much it handles, that stage
+    // is expected to handle as much.
+    void SourceOpened(std::uint64_t bytes) noexcept { LastStageGuess.store(bytes); }
     // A stage of the item is about to handle bytes; the last one (the save) makes the
     // expectation exact.
     void Expect(std::uint64_t bytes, bool last) noexcept;
