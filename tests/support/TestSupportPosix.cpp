@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -87,4 +88,25 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
 
 bool HaveProgram(const std::string& name) {
     return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
+}
+
+namespace {
+
+// A "Vm...:  <n> kB" line of /proc/self/status, in bytes.
+std::uint64_t StatusBytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stoull(line.substr(field.size() + 1)) * 1024;
+    throw std::runtime_error("no " + field + " in /proc/self/status");
+}
+
+} // namespace
+
+std::uint64_t MemoryInUse() {
+    return StatusBytes("VmRSS");
+}
+
+std::uint64_t PeakMemoryInUse() {
+    return StatusBytes("VmHWM");
 }
