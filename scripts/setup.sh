@@ -38,6 +38,8 @@ WINDOWS=(
     g++-mingw-w64-x86-64-posix zip
     # running the .exe and its tests; googletest's sources, built for Windows by the tests
     wine wine64 googletest
+    # the .exe files' icon (rendered with librsvg2-bin's rsvg-convert), and the installer
+    librsvg2-bin icoutils nsis
 )
 CHROOT=(
     # CI's Debian 13 system, made from Debian's mirror
