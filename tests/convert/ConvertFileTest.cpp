@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -272,14 +271,8 @@ TEST_F(ConvertFileTest, MappedSourceSavedElsewhereHoldsAboutOneFileInMemory) {
         head[4 + k] = static_cast<std::uint8_t>((36 + kDataSize) >> (8 * k));
         head[40 + k] = static_cast<std::uint8_t>(kDataSize >> (8 * k));
     }
-    {
-        std::ofstream out(FileSystemPath(path), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(head.data()),
-                  static_cast<std::streamsize>(head.size()));
-        const std::string piece(1u << 20, '\x11');
-        for (std::uint32_t n = 0; n < kDataSize; n += piece.size())
-            out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-    }
+    WriteFileBytes(path, head);
+    std::filesystem::resize_file(FileSystemPath(path), head.size() + kDataSize);
     const std::uint64_t before = MemoryInUse();
     EXPECT_EQ(Fields(Convert(path))[3], "変換完了");
     EXPECT_LT(PeakMemoryInUse() - before, kDataSize * 3ull / 2)

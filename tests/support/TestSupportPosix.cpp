@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,23 +91,14 @@ bool HaveProgram(const std::string& name) {
     return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
 }
 
-namespace {
-
-// A "Vm...:  <n> kB" line of /proc/self/status, in bytes.
-std::uint64_t StatusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stoull(line.substr(field.size() + 1)) * 1024;
-    throw std::runtime_error("no " + field + " in /proc/self/status");
-}
-
-} // namespace
-
 std::uint64_t MemoryInUse() {
-    return StatusBytes("VmRSS");
+    std::uint64_t size = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> size >> resident;
+    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
 std::uint64_t PeakMemoryInUse() {
-    return StatusBytes("VmHWM");
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
 }

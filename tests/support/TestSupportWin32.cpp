@@ -152,21 +152,14 @@ bool HaveProgram(const std::string& name) {
     return SearchPathW(nullptr, Wide(name).c_str(), L".exe", MAX_PATH, found, nullptr) != 0;
 }
 
-namespace {
-
-PROCESS_MEMORY_COUNTERS Counters() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        throw std::runtime_error("GetProcessMemoryInfo failed");
-    return counters;
-}
-
-} // namespace
-
 std::uint64_t MemoryInUse() {
-    return Counters().WorkingSetSize;
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize;
 }
 
 std::uint64_t PeakMemoryInUse() {
-    return Counters().PeakWorkingSetSize;
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize;
 }
