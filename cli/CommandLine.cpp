@@ -1,9 +1,12 @@
 #include "CommandLine.h"
 
+#include "Platform.h"
+
 #include <charconv>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -46,7 +49,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
-            line.Files.push_back(argument);
+            for (std::string& file : Platform::ExpandWildcards(argument))
+                line.Files.push_back(std::move(file));
             continue;
         }
         std::string value;

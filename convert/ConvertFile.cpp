@@ -39,8 +39,7 @@ std::string Destination(const std::string& sourcePath, const ConversionSettings&
         return {}; // no home folder: the save fails
     // Tried for every file; a folder that exists already, or cannot be made, is no failure
     // here: the save reports a missing folder.
-    if (HomeDestination)
-        Platform::MakeFolder(wavesParent);
+    Platform::MakeFolder(wavesParent);
     Platform::MakeFolder(wavesParent + "Waves");
     return InFolder(wavesParent + "Waves", name);
 }

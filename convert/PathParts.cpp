@@ -2,8 +2,6 @@
 
 #include "Platform.h"
 
-#include <cstdlib>
-
 std::string FolderPart(const std::string& path) {
     return path.substr(0, Platform::FolderPartLength(path));
 }
@@ -23,13 +21,9 @@ std::string ProgramFolder() {
 }
 
 std::string WavesParentFolder() {
-    if (!HomeDestination)
-        return ProgramFolder();
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/')
-        return {};
-    std::string folder = home;
-    while (!folder.empty() && folder.back() == '/')
-        folder.pop_back();
-    return folder + "/TSL/";
+    const std::string program = ProgramFolder();
+    if (!HomeDestination && !Platform::InstalledByInstaller(program))
+        return program;
+    const std::string home = Platform::HomeFolder();
+    return home.empty() ? std::string() : home + "TSL" + Platform::PathSeparator();
 }

@@ -17,7 +17,8 @@ std::string ProgramFolder();
 // to write, so the "Waves" destination moves to $HOME/TSL/.
 inline constexpr bool HomeDestination = TESSALY_HOME_DESTINATION;
 
-// The folder that holds the "Waves" destination, ending in "/": the program's folder, or with
-// HomeDestination $HOME/TSL/, which conversions make when missing. Empty when HOME is not an
-// absolute path: then there is nowhere to save.
+// The folder that holds the "Waves" destination, ending in its separator: the program's folder,
+// or, with HomeDestination or for a copy the installer put in place, the home folder's TSL
+// ($HOME/TSL/, %USERPROFILE%\TSL\), which conversions make when missing. Empty when the home
+// folder is not known: then there is nowhere to save.
 std::string WavesParentFolder();

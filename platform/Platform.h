@@ -23,6 +23,17 @@ char PathSeparator();
 std::string ExecutablePath();
 // Makes the folder (one level); false when it cannot be made or is there already.
 bool MakeFolder(const std::string& path);
+// The files a file argument names: on Windows, where programs expand wildcards themselves, the
+// files whose names match "*" and "?" in its name part, without regard to case, in name order,
+// each behind the folder part as typed; the argument itself when it has no wildcard or nothing
+// matches. On POSIX the shell has expanded them: the argument as it is.
+std::vector<std::string> ExpandWildcards(const std::string& argument);
+// The user's home folder, ending in its separator ($HOME; on Windows %USERPROFILE%), or empty
+// when it is not set to an absolute path.
+std::string HomeFolder();
+// Whether the program in programFolder was put there by the installer, which leaves its
+// uninstaller beside it (Windows); such a copy writes into the user's home, not beside itself.
+bool InstalledByInstaller(const std::string& programFolder);
 
 // ---- Files
 
@@ -99,6 +110,13 @@ void RemoveFile(const std::string& path);
 // Whether a file mapped into memory keeps a replace from taking its place (Windows): then a
 // mapped block must be read into memory before its file is replaced.
 bool MappedFilesBlockReplace();
+// Which file an open file is, the same through every handle and path of it.
+struct FileKey {
+    std::uint64_t Volume = 0, Index = 0;
+    bool operator==(const FileKey&) const = default;
+};
+// The key of the open file (its system handle); false when the system cannot tell it.
+bool KeyOf(std::intptr_t file, FileKey& key);
 
 // ---- Memory: pages straight from the system, and files mapped in their place
 

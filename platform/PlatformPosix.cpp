@@ -76,6 +76,25 @@ bool MakeFolder(const std::string& path) {
     return std::filesystem::create_directory(path, error);
 }
 
+std::vector<std::string> ExpandWildcards(const std::string& argument) {
+    return {argument};
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/')
+        return {};
+    std::string folder = home;
+    while (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    return folder + '/';
+}
+
+bool InstalledByInstaller(const std::string&) {
+    // An installing build says so when it is made (TESSALY_HOME_DESTINATION).
+    return false;
+}
+
 // ---- Files
 
 File& File::operator=(File&& other) noexcept {
@@ -201,6 +220,14 @@ void RemoveFile(const std::string& path) {
 
 bool MappedFilesBlockReplace() {
     return false;
+}
+
+bool KeyOf(std::intptr_t file, FileKey& key) {
+    struct stat status {};
+    if (fstat(static_cast<int>(file), &status) != 0)
+        return false;
+    key = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return true;
 }
 
 // ---- Memory

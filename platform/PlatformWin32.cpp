@@ -54,6 +54,72 @@ std::string Narrow(const wchar_t* text, std::size_t count) {
     return narrow;
 }
 
+// The form every file call takes: the absolute path behind "\\?\" ("\\?\UNC\" for a share),
+// which the system takes as it is. A name keeps its trailing dots and spaces, and a path may be
+// longer than 260 characters. The folder part is made absolute and tidied ("..", "/", a drive's
+// own current folder) by the system; the name is kept as given.
+std::wstring SystemPath(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    if (wide.empty() || wide.rfind(L"\\\\?\\", 0) == 0)
+        return wide;
+    const auto full = [](const std::wstring& given) {
+        std::wstring result(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(result.size()),
+                                                  result.data(), nullptr);
+            if (length == 0)
+                return given;
+            if (length < result.size()) {
+                result.resize(length);
+                return result;
+            }
+            result.resize(length);
+        }
+    };
+    // A device ("NUL", "\\.\pipe\x") is left to the system's own reading.
+    const std::wstring whole = full(wide);
+    if (whole.rfind(L"\\\\.\\", 0) == 0)
+        return whole;
+    const std::size_t cut = wide.find_last_of(L"\\/:") + 1; // 0 when there is no folder part
+    const std::wstring name = wide.substr(cut);
+    std::wstring absolute = whole;
+    if (name != L"." && name != L"..") {
+        absolute = full(cut == 0 ? std::wstring(L".\\") : wide.substr(0, cut));
+        if (!absolute.empty() && absolute.back() != L'\\')
+            absolute += L'\\';
+        absolute += name;
+    }
+    if (absolute.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + absolute.substr(2);
+    return L"\\\\?\\" + absolute;
+}
+
+// Whether name matches pattern, "*" standing for any run of characters and "?" for one,
+// without regard to case as the file system compares names.
+bool Matches(const wchar_t* pattern, const wchar_t* name) {
+    const wchar_t* star = nullptr;
+    const wchar_t* resume = nullptr;
+    while (*name != L'\0') {
+        if (*pattern == L'*') {
+            star = ++pattern;
+            resume = name;
+        } else if (*pattern != L'\0' &&
+                   (*pattern == L'?' ||
+                    CompareStringOrdinal(pattern, 1, name, 1, TRUE) == CSTR_EQUAL)) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == L'*')
+        ++pattern;
+    return *pattern == L'\0';
+}
+
 // The largest count handed to one ReadFile or WriteFile, whose counts are 32-bit.
 constexpr std::uint64_t kMaxChunk = 1u << 30;
 
@@ -126,7 +192,59 @@ std::string ExecutablePath() {
 }
 
 bool MakeFolder(const std::string& path) {
-    return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+    return CreateDirectoryW(SystemPath(path).c_str(), nullptr) != 0;
+}
+
+std::vector<std::string> ExpandWildcards(const std::string& argument) {
+    const std::size_t cut = FolderPartLength(argument);
+    const std::string folder = argument.substr(0, cut);
+    const std::wstring pattern = Wide(argument.substr(cut));
+    if (pattern.find_first_of(L"*?") == std::wstring::npos)
+        return {argument};
+    // "*.*" asks for every name, those without a dot too.
+    const bool anyExtension = pattern.size() >= 2 && pattern.ends_with(L".*");
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search =
+        FindFirstFileExW((SystemPath(folder.empty() ? std::string(".\\") : folder) + L"*").c_str(),
+                         FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                (Matches(pattern.c_str(), name.c_str()) ||
+                 (anyExtension && Matches(pattern.c_str(), (name + L".").c_str()))))
+                names.push_back(name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (names.empty())
+        return {argument};
+    // The order of a listing of the folder: by name without regard to case, then with it.
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        const int order = CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                               static_cast<int>(b.size()), TRUE);
+        return order != CSTR_EQUAL ? order == CSTR_LESS_THAN : a < b;
+    });
+    std::vector<std::string> files;
+    for (const std::wstring& name : names)
+        files.push_back(folder + Narrow(name.data(), name.size()));
+    return files;
+}
+
+std::string HomeFolder() {
+    const wchar_t* home = _wgetenv(L"USERPROFILE");
+    if (home == nullptr || FolderPartLength(Narrow(home, wcslen(home))) == 0)
+        return {};
+    std::string folder = Narrow(home, wcslen(home));
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
+    return folder + '\\';
+}
+
+bool InstalledByInstaller(const std::string& programFolder) {
+    return GetFileAttributesW(SystemPath(programFolder + "Uninstall.exe").c_str()) !=
+           INVALID_FILE_ATTRIBUTES;
 }
 
 // ---- Files
@@ -144,7 +262,7 @@ bool File::Close() {
 }
 
 File OpenLockedRegularFile(const std::string& path, std::uint64_t& size) {
-    File file = Own(CreateFileW(Wide(path).c_str(), GENERIC_READ, kExclusive, nullptr,
+    File file = Own(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, kExclusive, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER length{};
     if (!file || GetFileType(Handle(file)) != FILE_TYPE_DISK ||
@@ -188,7 +306,7 @@ void AdviseWillRead(const std::string&, std::uint64_t) {
 
 bool FindReplaced(const std::string& path, ReplacedFile& replaced) {
     replaced.Target = path;
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     replaced.Exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (!replaced.Exists)
         return true;
@@ -196,8 +314,9 @@ bool FindReplaced(const std::string& path, ReplacedFile& replaced) {
     // read-only file or one in use by another program.
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE))
         return false;
-    replaced.Lock = Own(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, kExclusive,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    replaced.Lock =
+        Own(CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kExclusive, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return replaced.Lock && GetFileType(Handle(replaced.Lock)) == FILE_TYPE_DISK;
 }
 
@@ -210,7 +329,7 @@ File CreateSuccessor(const ReplacedFile& replaced, std::string& name) {
         std::string candidate = folder + ".tessaly-";
         for (int letter = 0; letter < 6; ++letter)
             candidate += kLetters[pick() % (sizeof kLetters - 1)];
-        File file = Own(CreateFileW(Wide(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+        File file = Own(CreateFileW(SystemPath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
             name = std::move(candidate);
@@ -230,7 +349,7 @@ bool PutInPlace(const std::string& name, ReplacedFile& replaced) {
     // An open file cannot be replaced: the lock goes first. ReplaceFileW gives the successor
     // the replaced file's attributes and security, as a save over a file keeps them.
     replaced.Lock.Close();
-    const std::wstring from = Wide(name), to = Wide(replaced.Target);
+    const std::wstring from = SystemPath(name), to = SystemPath(replaced.Target);
     if (replaced.Exists && ReplaceFileW(to.c_str(), from.c_str(), nullptr,
                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return true;
@@ -243,10 +362,19 @@ void FlushFolderOf(const std::string&) {
 }
 
 void RemoveFile(const std::string& path) {
-    DeleteFileW(Wide(path).c_str());
+    DeleteFileW(SystemPath(path).c_str());
 }
 
 bool MappedFilesBlockReplace() {
+    return true;
+}
+
+bool KeyOf(std::intptr_t file, FileKey& key) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(Handle(file), &information))
+        return false;
+    key = {information.dwVolumeSerialNumber,
+           (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
     return true;
 }
 

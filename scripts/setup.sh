@@ -2,9 +2,9 @@
 # Installs, with apt-get, every Debian package that building, running and testing Tessaly
 # needs and that this machine lacks. Safe to run again: it installs nothing when all is there.
 # `scripts/setup.sh package` also installs what building, checking and testing its Debian
-# package needs; `scripts/setup.sh windows` what cross-building tessaly-convert.exe with
-# mingw-w64 and testing it under wine needs; `scripts/setup.sh chroot` what CI needs to make a
-# Debian 13 system to test in. Every name is the same on Debian 12 "bookworm" and Debian 13
+# package needs; `scripts/setup.sh windows` what cross-building the .exe files with mingw-w64,
+# packing them and testing them under wine needs; `scripts/setup.sh chroot` what CI needs to
+# make a Debian 13 system to test in. Every name is the same on Debian 12 "bookworm" and Debian 13
 # "trixie" (libclang-rt-dev names each release's default clang's runtime), so no list depends
 # on the release.
 set -euo pipefail
@@ -38,6 +38,10 @@ WINDOWS=(
     g++-mingw-w64-x86-64-posix zip
     # running the .exe and its tests; googletest's sources, built for Windows by the tests
     wine wine64 googletest
+    # the .exe files' icon (rendered with librsvg2-bin's rsvg-convert), and the installer
+    librsvg2-bin icoutils nsis
+    # the installed window started in the installer's test
+    xvfb xauth
 )
 CHROOT=(
     # CI's Debian 13 system, made from Debian's mirror

@@ -71,6 +71,7 @@ HeapBlock HeapBlock::MapFile(std::intptr_t file, std::uint64_t size) {
     block.Capacity = block.Size = block.FileSize = size;
     block.Mapped = true;
     block.Watched = ticket;
+    block.Keyed = Platform::KeyOf(file, block.Key);
     return block;
 }
 
@@ -104,7 +105,8 @@ HeapBlock::HeapBlock(HeapBlock&& other) noexcept
     : Base(std::exchange(other.Base, nullptr)), Capacity(std::exchange(other.Capacity, 0)),
       Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),
       Mapped(std::exchange(other.Mapped, false)), Watched(std::exchange(other.Watched, -1)),
-      File(std::move(other.File)), FileSize(std::exchange(other.FileSize, 0)) {}
+      File(std::move(other.File)), FileSize(std::exchange(other.FileSize, 0)), Key(other.Key),
+      Keyed(std::exchange(other.Keyed, false)) {}
 
 HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
     if (this != &other) {
@@ -117,6 +119,8 @@ HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
         Watched = std::exchange(other.Watched, -1);
         File = std::move(other.File);
         FileSize = std::exchange(other.FileSize, 0);
+        Key = other.Key;
+        Keyed = std::exchange(other.Keyed, false);
     }
     return *this;
 }
@@ -146,6 +150,10 @@ void HeapBlock::ReleasePagesOutside() {
     Capacity = static_cast<std::uint64_t>(last - first);
 }
 
+bool HeapBlock::MapsFile(const Platform::FileKey& key) const {
+    return Watched >= 0 && (!Keyed || Key == key);
+}
+
 void HeapBlock::LetGoOfFile() {
     if (Watched < 0)
         return;
@@ -167,4 +175,5 @@ void HeapBlock::reset() {
     Base = Bytes = nullptr;
     Capacity = Size = 0;
     Mapped = false;
+    Keyed = false;
 }

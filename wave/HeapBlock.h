@@ -59,6 +59,9 @@ public:
     // std::out_of_range when the bytes do not lie inside the block.
     void Narrow(std::uint64_t offset, std::uint64_t length);
 
+    // Whether the block may be the mapped file whose key is key: true when the file's key
+    // could not be had.
+    bool MapsFile(const Platform::FileKey& key) const;
     // For a mapped file, copies its bytes into a block of their own and lets the file go, so
     // that it can be replaced where a mapping keeps it in place. Nothing for other blocks.
     void LetGoOfFile();
@@ -76,4 +79,6 @@ private:
     int Watched = -1;           // the ticket of a mapped file's range, or -1
     Platform::File File;        // a mapped file's own handle, to see it shrink
     std::uint64_t FileSize = 0; // its size when it was mapped
+    Platform::FileKey Key;      // which file is mapped
+    bool Keyed = false;         // whether Key could be had
 };

@@ -44,10 +44,12 @@ void TRvWave::LoadFromStream(TStream& stream) {
 void TRvWave::SaveToFile(const std::string& fileName) {
     TFileReplaceStream stream(fileName, Monitor);
     SaveToStream(stream);
-    // Where a mapped file cannot be replaced, a wave still mapped from its source (its samples
-    // left as they were) takes them into memory first: the save may replace that very file.
-    if (Platform::MappedFilesBlockReplace())
-        Asserted("TRvWave.SaveToFile: InternalWave should not be Nil").WaveData.LetGoOfFile();
+    // Where a mapped file cannot be replaced, a wave still mapped from the very file this save
+    // replaces (its samples left as they were) takes them into memory first. Mapped from
+    // another file, it stays mapped: a copy would double the memory the save needs.
+    HeapBlock& samples = Asserted("TRvWave.SaveToFile: InternalWave should not be Nil").WaveData;
+    if (Platform::MappedFilesBlockReplace() && stream.Replaces(samples))
+        samples.LetGoOfFile();
     stream.Commit();
 }
 

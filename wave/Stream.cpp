@@ -215,6 +215,11 @@ std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces
     return n;
 }
 
+bool TFileReplaceStream::Replaces(const HeapBlock& block) const {
+    Platform::FileKey key;
+    return Replaced.Exists && (!Platform::KeyOf(Replaced.Lock.get(), key) || block.MapsFile(key));
+}
+
 void TFileReplaceStream::Commit() {
     // A replaced file must survive a crash right after the replace, so its successor reaches
     // the disk first. A brand-new file has nothing to lose and skips the costly flush.

@@ -126,6 +126,8 @@ public:
 
     // Puts the written bytes in place of the destination; raises EWriteError or EFCreateError.
     void Commit();
+    // Whether the destination is a file that exists, and may be the file block maps.
+    bool Replaces(const HeapBlock& block) const;
 
 private:
     std::string FileName; // as the caller named it, for messages

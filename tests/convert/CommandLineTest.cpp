@@ -179,6 +179,22 @@ TEST_F(ConvertProgram, AnEarlierSaveThatReplacesALaterSourceIsWhatItsRowConverts
     }
 }
 
+// A name that ends in a dot is a name of its own, beside its plain twin.
+TEST_F(ConvertProgram, ANameEndingInADotIsSavedApartFromItsPlainTwin) {
+    // Saved as they are, with the 18-byte format record every save writes.
+    const auto image = [](const Bytes& samples) {
+        return Riff("WAVE",
+                    {Chunk("fmt ", FmtRecord({1, 1, 8000, 16}, true)), Chunk("data", samples)});
+    };
+    const Bytes plain = image(Samples16({1, 2})), dotted = image(Samples16({3}));
+    WriteFileBytes(Dir / "take.wav", WaveImage({1, 1, 8000, 16}, Samples16({1, 2})));
+    WriteFileBytes(Dir / "take.wav.", WaveImage({1, 1, 8000, 16}, Samples16({3})));
+    EXPECT_EQ(Run({"--dir", Out.path(), Dir / "take.wav", Dir / "take.wav."}).ExitCode, 0);
+    EXPECT_EQ(ListFolder(Out.path()), (std::vector<std::string>{"take.wav", "take.wav."}));
+    EXPECT_EQ(ReadFileBytes(Out / "take.wav"), plain);
+    EXPECT_EQ(ReadFileBytes(Out / "take.wav."), dotted);
+}
+
 TEST_F(ConvertProgram, OverwriteKeepsTheSourceWhenTheDiskIsFull) {
     if (!kPosix)
         GTEST_SKIP() << "a file-size limit is set by a POSIX shell";

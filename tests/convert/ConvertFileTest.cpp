@@ -1,5 +1,6 @@
 // Converting single files: destinations, settings, status words and the rows they give.
 #include "ConvertFile.h"
+#include "PathParts.h"
 #include "RvWAVE.h"
 #include "Stream.h"
 #include "TestSupport.h"
@@ -258,6 +259,39 @@ TEST_F(ConvertFileTest, DescriptionOfManyChannelsEndsWithTheBitWord) {
 
 TEST_F(ConvertFileTest, PathWithoutAFolderIsAllName) {
     EXPECT_EQ(Fields(Convert("bare-name-that-does-not-exist.wav"))[1], "");
+}
+
+// A source mapped for its load and saved as it is into another folder stays mapped: the save
+// holds about one file in memory, not a copy besides.
+TEST_F(ConvertFileTest, MappedSourceSavedElsewhereHoldsAboutOneFileInMemory) {
+    constexpr std::uint32_t kDataSize = 96u << 20;
+    const std::string path = Dir / "long.wav";
+    Bytes head = WaveImage({1, 2, 44100, 16}, {});
+    for (int k = 0; k < 4; ++k) { // the RIFF and data sizes, little-endian
+        head[4 + k] = static_cast<std::uint8_t>((36 + kDataSize) >> (8 * k));
+        head[40 + k] = static_cast<std::uint8_t>(kDataSize >> (8 * k));
+    }
+    WriteFileBytes(path, head);
+    std::filesystem::resize_file(FileSystemPath(path), head.size() + kDataSize);
+    const std::uint64_t before = MemoryInUse();
+    EXPECT_EQ(Fields(Convert(path))[3], "変換完了");
+    EXPECT_LT(PeakMemoryInUse() - before, kDataSize * 3ull / 2)
+        << "held in MiB: " << (PeakMemoryInUse() - before) / (1 << 20);
+    EXPECT_EQ(std::filesystem::file_size(FileSystemPath(Out + "/long.wav")), 46u + kDataSize);
+}
+
+TEST(PathParts, FolderPartEndsAtTheLastSeparator) {
+    struct Case {
+        std::string Path, Folder, Name;
+    };
+    std::vector<Case> cases{{"a.wav", "", "a.wav"}, {"/d/a.wav", "/d/", "a.wav"}};
+    if (!kPosix) // a drive's colon ends the folder part; "\" is a separator
+        cases.insert(cases.end(),
+                     {{"Z:a.wav", "Z:", "a.wav"}, {"C:\\d\\a.wav", "C:\\d\\", "a.wav"}});
+    for (const Case& c : cases) {
+        EXPECT_EQ(FolderPart(c.Path), c.Folder) << c.Path;
+        EXPECT_EQ(FileNamePart(c.Path), c.Name) << c.Path;
+    }
 }
 
 } // namespace

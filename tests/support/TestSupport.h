@@ -104,3 +104,7 @@ struct RunResult {
 };
 RunResult RunProgram(const std::vector<std::string>& argv);
 bool HaveProgram(const std::string& name);
+
+// The memory this process holds now (its resident set, working set) and the most it has held.
+std::uint64_t MemoryInUse();
+std::uint64_t PeakMemoryInUse();

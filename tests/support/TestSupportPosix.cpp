@@ -4,8 +4,10 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,4 +89,16 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
 
 bool HaveProgram(const std::string& name) {
     return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
+}
+
+std::uint64_t MemoryInUse() {
+    std::uint64_t size = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> size >> resident;
+    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t PeakMemoryInUse() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
 }

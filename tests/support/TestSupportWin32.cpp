@@ -8,6 +8,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <psapi.h>
+
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 
@@ -16,8 +19,15 @@ namespace fs = std::filesystem;
 const char kSeparator[] = "\\";
 const bool kPosix = false;
 
+// An absolute path goes behind "\\?\", as the program's own file calls do: a name keeps its
+// trailing dots and spaces.
 fs::path FileSystemPath(const std::string& path) {
-    return fs::path(std::u8string(path.begin(), path.end()));
+    const fs::path given(std::u8string(path.begin(), path.end()));
+    if (!given.has_root_name() || !given.has_root_directory() || path.rfind("\\\\", 0) == 0)
+        return given;
+    std::wstring text = given.wstring();
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    return fs::path(L"\\\\?\\" + text);
 }
 
 std::string Utf8Name(const fs::path& name) {
@@ -57,7 +67,7 @@ ExclusiveHold::~ExclusiveHold() {
 namespace {
 
 std::wstring Wide(const std::string& text) {
-    return FileSystemPath(text).wstring();
+    return fs::path(std::u8string(text.begin(), text.end())).wstring();
 }
 
 // One argument as the C runtime's parser reads it back: quoted, with backslashes doubled
@@ -140,4 +150,16 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
 bool HaveProgram(const std::string& name) {
     wchar_t found[MAX_PATH];
     return SearchPathW(nullptr, Wide(name).c_str(), L".exe", MAX_PATH, found, nullptr) != 0;
+}
+
+std::uint64_t MemoryInUse() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize;
+}
+
+std::uint64_t PeakMemoryInUse() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize;
 }
