@@ -17,9 +17,8 @@ public:
     // head is written now, its samples as the conversion tells them. None when the file cannot
     // be begun now: the save made afterwards meets the same failure and raises it. Raises
     // EWorkStopped once a stop is asked.
-    static std::unique_ptr<EarlySave> Begin(const std::string& fileName,
-                                            const TRvInternalWAVE::Shape& after,
-                                            WorkMonitor* monitor);
+    static std::unique_ptr<EarlySave>
+    Begin(const std::string& fileName, const TRvInternalWAVE::Shape& after, WorkMonitor* monitor);
 
     // Writes the runs in the order of the samples, whatever order they come in.
     void Converted(const std::uint8_t* block, std::uint64_t from, std::uint64_t to) override;

@@ -198,7 +198,9 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std:
     const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
     const std::uint64_t threads = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
     StepQueue steps(items, inSize);
-    const auto work = [&] { ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor, sink); };
+    const auto work = [&] {
+        ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor, sink);
+    };
     std::vector<std::future<void>> others;
     for (std::uint64_t k = 1; k < threads; ++k) {
         try {
