@@ -24,18 +24,38 @@ EarlySave::EarlySave(const std::string& fileName, HeapBlock head, std::uint64_t 
 }
 
 void EarlySave::Converted(const std::uint8_t* block, std::uint64_t from, std::uint64_t to) {
-    const std::lock_guard<std::mutex> hold(Lock);
+    std::unique_lock<std::mutex> hold(Lock);
     Waiting.emplace(from, to);
-    std::uint64_t end = Written;
-    for (auto run = Waiting.begin(); run != Waiting.end() && run->first == end;
-         run = Waiting.erase(run))
-        end = run->second;
-    // Once a write failed, the file is lost: the runs are only counted.
-    if (!Failed && end > Written) {
-        const ByteSpan piece(block + Written, end - Written);
-        Failed = Stream.WriteGathered({&piece, 1}) != piece.size();
+    // One thread writes at a time, and takes the runs that come meanwhile: the others leave
+    // theirs to it and go on converting, so the reading never waits for a write.
+    if (Writing)
+        return;
+    Writing = true;
+    for (;;) {
+        const std::uint64_t start = Written;
+        std::uint64_t end = start;
+        for (auto run = Waiting.begin(); run != Waiting.end() && run->first == end;
+             run = Waiting.erase(run))
+            end = run->second;
+        if (end == start)
+            break;
+        // Once a write failed, the file is lost: the runs are only counted.
+        bool failed = Failed;
+        hold.unlock();
+        try {
+            const ByteSpan piece(block + start, end - start);
+            if (!failed)
+                failed = Stream.WriteGathered({&piece, 1}) != piece.size();
+        } catch (...) {
+            hold.lock();
+            Writing = false;
+            throw;
+        }
+        hold.lock();
+        Failed = failed;
+        Written = end;
     }
-    Written = end;
+    Writing = false;
 }
 
 bool EarlySave::Finish(const TRvInternalWAVE& wave) {

@@ -38,5 +38,6 @@ private:
     std::mutex Lock;          // over what follows
     std::uint64_t Written = 0;
     std::map<std::uint64_t, std::uint64_t> Waiting; // runs made ahead of Written, from -> to
+    bool Writing = false;                           // a thread is writing
     bool Failed = false;
 };

@@ -127,9 +127,10 @@ void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, 
 }
 
 constexpr std::uint64_t kRunBytes = std::uint64_t{16} << 20;
-// How far the threads ask the disk to read ahead of the steps they take: a file not yet in the
-// page cache then comes in at the disk's pace while the steps before are converted, instead of
-// a step's worth at a time when the step is mapped.
+// How far each thread has the disk read ahead of the steps taken: a file not yet in the page
+// cache then comes in at the disk's pace while the steps before are converted, instead of a
+// step's worth at a time when the step is mapped; and a thread kept waiting for the processor
+// meanwhile does not leave the disk idle.
 constexpr std::uint64_t kReadAheadBytes = std::uint64_t{64} << 20;
 
 // The steps of one conversion, handed to its threads in the order of the samples: each thread
@@ -143,9 +144,9 @@ public:
         std::uint64_t AdviseFrom = 0, AdviseTo = 0; // the items to have the disk read ahead
     };
 
-    StepQueue(std::uint64_t items, std::uint32_t inSize)
+    StepQueue(std::uint64_t items, std::uint32_t inSize, std::uint64_t threads)
         : Items(items), StepItems(std::max<std::uint64_t>(1, kWorkStepBytes / inSize)),
-          AheadItems(kReadAheadBytes / inSize) {}
+          AheadItems(threads * kReadAheadBytes / inSize) {}
 
     // False once every step is taken.
     bool Next(Step& step) {
@@ -197,7 +198,7 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std:
     constexpr unsigned kMostThreads = 8;
     const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
     const std::uint64_t threads = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
-    StepQueue steps(items, inSize);
+    StepQueue steps(items, inSize, threads);
     const auto work = [&] {
         ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor, sink);
     };
