@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <exception>
 #include <future>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -146,7 +147,7 @@ public:
 
     StepQueue(std::uint64_t items, std::uint32_t inSize, std::uint64_t threads)
         : Items(items), StepItems(std::max<std::uint64_t>(1, kWorkStepBytes / inSize)),
-          AheadItems(threads * kReadAheadBytes / inSize) {}
+          AheadItems(threads * kReadAheadBytes / inSize), FolioItems(kFolioBytes / inSize + 1) {}
 
     // False once every step is taken.
     bool Next(Step& step) {
@@ -160,10 +161,34 @@ public:
         return true;
     }
 
+    // Notes the step as converted, and gives the items [from, to) to sweep: mapping a step maps
+    // the whole large folios of the page cache at its ends, reaching into the steps beside it,
+    // which another thread may have let go already. The sweep goes over what lies below every
+    // step still in hand, a folio short of it.
+    void Finished(const Step& step, std::uint64_t& from, std::uint64_t& to) {
+        const std::lock_guard<std::mutex> hold(Lock);
+        Done.emplace(step.From, step.To);
+        for (auto run = Done.begin(); run != Done.end() && run->first == DonePrefix;
+             run = Done.erase(run))
+            DonePrefix = run->second;
+        from = Released;
+        if (DonePrefix == Items)
+            Released = Items;
+        else if (DonePrefix > FolioItems)
+            Released = std::max(Released, DonePrefix - FolioItems);
+        to = Released;
+    }
+
 private:
+    // The largest folio the page cache maps at once: a huge page.
+    static constexpr std::uint64_t kFolioBytes = std::uint64_t{2} << 20;
+
     std::mutex Lock;
     const std::uint64_t Items, StepItems, AheadItems;
+    const std::uint64_t FolioItems;
     std::uint64_t Taken = 0, Advised = 0;
+    std::map<std::uint64_t, std::uint64_t> Done; // steps converted past DonePrefix, from -> to
+    std::uint64_t DonePrefix = 0, Released = 0;
 };
 
 // Converts the steps this thread takes from the queue. A mapped file's pages are read ahead of
@@ -181,6 +206,9 @@ void ConvertSteps(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::
         input.PrefaultPages(step.From * inSize, step.To * inSize);
         kernel(input.data() + step.From * inSize, out + step.From * outSize, step.To - step.From);
         input.ReleaseReadPages(step.From * inSize, step.To * inSize);
+        std::uint64_t sweepFrom = 0, sweepTo = 0;
+        steps.Finished(step, sweepFrom, sweepTo);
+        input.ReleaseReadPages(sweepFrom * inSize, sweepTo * inSize);
         Advance(monitor, (step.To - step.From) * inSize);
         if (sink)
             sink->Converted(out, step.From * outSize, step.To * outSize);
