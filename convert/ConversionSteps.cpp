@@ -33,10 +33,27 @@ SampleChange PlanChannels(const TRvWave& wave, const SampleChange& bits, std::in
     return {};
 }
 
-void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels) {
+std::unique_ptr<EarlySave> BeginSave(TRvWave& wave, const SampleChange& bits,
+                                     const SampleChange& channels, const std::string& destination) {
+    // Samples in memory are read already; a mapped file's are read as they are converted.
+    if ((!bits.Run && !channels.Run) || wave.Wave()->WaveData.Writable())
+        return nullptr;
+    return EarlySave::Begin(destination, channels.Run ? channels.After : bits.After,
+                            wave.Wave()->Monitor);
+}
+
+void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels,
+                  EarlySave* early) {
     // A plan to change something was made from a wave, so the wave is there.
     if (bits.Run || channels.Run)
-        wave.Wave()->Apply(bits, channels);
+        wave.Wave()->Apply(bits, channels, early);
+}
+
+void Save(TRvWave& wave, const std::string& destination, std::unique_ptr<EarlySave>& early) {
+    if (early && wave.Wave() && early->Finish(*wave.Wave()))
+        return;
+    early.reset();
+    wave.SaveToFile(destination);
 }
 
 void Renormalize8Bit(TRvWave& wave) {

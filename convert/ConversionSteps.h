@@ -3,7 +3,11 @@
 #pragma once
 
 #include "ConversionSettings.h"
+#include "EarlySave.h"
 #include "RvInternalWave.h"
+
+#include <memory>
+#include <string>
 
 class TRvWave;
 
@@ -20,5 +24,15 @@ SampleChange PlanBits(const TRvWave& wave, std::int32_t choice);
 // The conversion to choice (1 or 2) when the wave has another channel count, none when choice
 // is 0, checked as the channel property checks it, for the wave as bits will leave it.
 SampleChange PlanChannels(const TRvWave& wave, const SampleChange& bits, std::int32_t choice);
-// Makes the planned width and channel conversions: one pass over the samples, however many.
-void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels);
+// Begins the save to destination of the wave as the planned conversions will leave it, where
+// that gains time: samples still mapped from a file, which the conversion reads from the disk.
+// None elsewhere, or when the destination cannot be begun now.
+std::unique_ptr<EarlySave> BeginSave(TRvWave& wave, const SampleChange& bits,
+                                     const SampleChange& channels, const std::string& destination);
+// Makes the planned width and channel conversions: one pass over the samples, however many;
+// early, if any, writes their output as it is made.
+void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels,
+                  EarlySave* early = nullptr);
+// Saves the wave to destination: puts early's file in place when it holds the wave, else writes
+// it anew (early's file is removed first).
+void Save(TRvWave& wave, const std::string& destination, std::unique_ptr<EarlySave>& early);

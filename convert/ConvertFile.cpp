@@ -95,16 +95,21 @@ ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& s
     if (status.empty())
         Guarded(channelsRefused, StatusWord::ChannelsFailed,
                 [&] { channels = PlanChannels(wave, bits, settings.ChannelsChoice); });
+    // A long file's result goes to the disk as it is converted; it replaces the destination
+    // only in the save, once every sample has been read and checked.
+    std::unique_ptr<EarlySave> early;
+    if (status.empty() && channelsRefused.empty() && !destination.empty())
+        early = BeginSave(wave, bits, channels, destination);
     if (status.empty())
         Guarded(status, bits.Run ? StatusWord::BitsFailed : StatusWord::ChannelsFailed,
-                [&] { ApplyChanges(wave, bits, channels); });
+                [&] { ApplyChanges(wave, bits, channels, early.get()); });
     if (status.empty())
         status = channelsRefused;
     const std::string after = FormatDescription(wave);
     if (status.empty() && destination.empty())
         status = StatusWord::SaveFailed; // no folder to save into: HOME is not set
     if (status.empty()) {
-        Guarded(status, StatusWord::SaveFailed, [&] { wave.SaveToFile(destination); });
+        Guarded(status, StatusWord::SaveFailed, [&] { Save(wave, destination, early); });
         if (status.empty())
             status = StatusWord::Converted;
     }

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <exception>
 #include <future>
+#include <map>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -126,61 +128,120 @@ void ConvertInPlace(const TRvInternalWAVE::Kernel& kernel, std::uint8_t* bytes, 
 }
 
 constexpr std::uint64_t kRunBytes = std::uint64_t{16} << 20;
-// How far a part asks the disk to read ahead of its run: a file not yet in the page cache
-// then comes in at the disk's pace, while the runs before are converted, instead of a run's
-// worth at a time when the run is mapped.
+// How far each thread has the disk read ahead of the steps taken: a file not yet in the page
+// cache then comes in at the disk's pace while the steps before are converted, instead of a
+// step's worth at a time when the step is mapped; and a thread kept waiting for the processor
+// meanwhile does not leave the disk idle.
 constexpr std::uint64_t kReadAheadBytes = std::uint64_t{64} << 20;
 
-// Converts items [from, to) a step at a time. A mapped file's pages are read ahead of the
-// steps, mapped a step at a time before the kernel reads them, and given back once read (the
-// page cache keeps them), so the file and the new block are never resident whole at once.
-void ConvertRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
-                 std::uint64_t from, std::uint64_t to, std::uint32_t inSize, std::uint32_t outSize,
-                 WorkMonitor* monitor) {
-    const std::uint64_t stepItems = std::max<std::uint64_t>(1, kWorkStepBytes / inSize);
-    const std::uint64_t aheadItems = kReadAheadBytes / inSize;
-    std::uint64_t advised = from;
-    for (std::uint64_t done = from; done < to;) {
+// The steps of one conversion, handed to its threads in the order of the samples: each thread
+// takes the next step once it is done with its last. So the input is read from its start to
+// its end as one stream, at the disk's pace whichever thread reads it, and the output is made
+// in about its order, for a sink that writes it as it comes.
+class StepQueue {
+public:
+    struct Step {
+        std::uint64_t From = 0, To = 0;             // the items to convert
+        std::uint64_t AdviseFrom = 0, AdviseTo = 0; // the items to have the disk read ahead
+    };
+
+    StepQueue(std::uint64_t items, std::uint32_t inSize, std::uint64_t threads)
+        : Items(items), StepItems(std::max<std::uint64_t>(1, kWorkStepBytes / inSize)),
+          AheadItems(threads * kReadAheadBytes / inSize), FolioItems(kFolioBytes / inSize + 1) {}
+
+    // False once every step is taken.
+    bool Next(Step& step) {
+        const std::lock_guard<std::mutex> hold(Lock);
+        if (Taken >= Items)
+            return false;
+        step.From = Taken;
+        step.To = Taken = std::min(Items, Taken + StepItems);
+        step.AdviseFrom = Advised;
+        step.AdviseTo = Advised = std::max(Advised, std::min(Items, Taken + AheadItems));
+        return true;
+    }
+
+    // Notes the step as converted, and gives the items [from, to) to sweep: mapping a step maps
+    // the whole large folios of the page cache at its ends, reaching into the steps beside it,
+    // which another thread may have let go already. The sweep goes over what lies below every
+    // step still in hand, a folio short of it.
+    void Finished(const Step& step, std::uint64_t& from, std::uint64_t& to) {
+        const std::lock_guard<std::mutex> hold(Lock);
+        Done.emplace(step.From, step.To);
+        for (auto run = Done.begin(); run != Done.end() && run->first == DonePrefix;
+             run = Done.erase(run))
+            DonePrefix = run->second;
+        from = Released;
+        if (DonePrefix == Items)
+            Released = Items;
+        else if (DonePrefix > FolioItems)
+            Released = std::max(Released, DonePrefix - FolioItems);
+        to = Released;
+    }
+
+private:
+    // The largest folio the page cache maps at once: a huge page.
+    static constexpr std::uint64_t kFolioBytes = std::uint64_t{2} << 20;
+
+    std::mutex Lock;
+    const std::uint64_t Items, StepItems, AheadItems;
+    const std::uint64_t FolioItems;
+    std::uint64_t Taken = 0, Advised = 0;
+    std::map<std::uint64_t, std::uint64_t> Done; // steps converted past DonePrefix, from -> to
+    std::uint64_t DonePrefix = 0, Released = 0;
+};
+
+// Converts the steps this thread takes from the queue. A mapped file's pages are read ahead of
+// the steps, mapped a step at a time before the kernel reads them, and given back once read
+// (the page cache keeps them), so the file and the new block are never resident whole at once.
+void ConvertSteps(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
+                  StepQueue& steps, std::uint32_t inSize, std::uint32_t outSize,
+                  WorkMonitor* monitor, TSampleSink* sink) {
+    StepQueue::Step step;
+    for (;;) {
         CheckStop(monitor);
-        const std::uint64_t count = std::min(to - done, stepItems);
-        const std::uint64_t ahead = std::min(to, done + count + aheadItems);
-        input.AdviseWillNeed(advised * inSize, ahead * inSize);
-        advised = ahead;
-        input.PrefaultPages(done * inSize, (done + count) * inSize);
-        kernel(input.data() + done * inSize, out + done * outSize, count);
-        input.ReleaseReadPages(done * inSize, (done + count) * inSize);
-        Advance(monitor, count * inSize);
-        done += count;
+        if (!steps.Next(step))
+            return;
+        input.AdviseWillNeed(step.AdviseFrom * inSize, step.AdviseTo * inSize);
+        input.PrefaultPages(step.From * inSize, step.To * inSize);
+        kernel(input.data() + step.From * inSize, out + step.From * outSize, step.To - step.From);
+        input.ReleaseReadPages(step.From * inSize, step.To * inSize);
+        std::uint64_t sweepFrom = 0, sweepTo = 0;
+        steps.Finished(step, sweepFrom, sweepTo);
+        input.ReleaseReadPages(sweepFrom * inSize, sweepTo * inSize);
+        Advance(monitor, (step.To - step.From) * inSize);
+        if (sink)
+            sink->Converted(out, step.From * outSize, step.To * outSize);
     }
 }
 
-// A long wave is split between the processor's cores, a part of at least one run each: one
-// core alone can neither read memory nor fault in fresh pages at the rate the machine can. A
-// few cores reach the memory's rate, and each part keeps a step of a mapped file resident, so
-// no more than eight share the work. Where no thread can be started, this one converts that
-// part too. A stop ends every part at its next step.
+// A long wave is shared between the processor's cores, a run's worth of it at least for each:
+// one core alone can neither read memory nor fault in fresh pages at the rate the machine can.
+// A few cores reach the memory's rate, and each keeps a step of a mapped file resident, so no
+// more than eight share the work. Where no thread can be started, the others take its steps. A
+// stop ends every thread at its next step.
 void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
                    std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize,
-                   WorkMonitor* monitor) {
-    constexpr unsigned kMostParts = 8;
-    const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostParts);
-    const std::uint64_t parts = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
-    const auto part = [&](std::uint64_t k) {
-        ConvertRuns(kernel, input, out, items * k / parts, items * (k + 1) / parts, inSize, outSize,
-                    monitor);
+                   WorkMonitor* monitor, TSampleSink* sink) {
+    constexpr unsigned kMostThreads = 8;
+    const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
+    const std::uint64_t threads = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
+    StepQueue steps(items, inSize, threads);
+    const auto work = [&] {
+        ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor, sink);
     };
     std::vector<std::future<void>> others;
-    for (std::uint64_t k = 1; k < parts; ++k) {
+    for (std::uint64_t k = 1; k < threads; ++k) {
         try {
-            others.push_back(std::async(std::launch::async, part, k));
+            others.push_back(std::async(std::launch::async, work));
         } catch (const std::system_error&) {
-            part(k);
+            break;
         }
     }
-    // Every part is waited for before a failure of one leaves: they write into out.
+    // Every thread is waited for before a failure of one leaves: they write into out.
     std::exception_ptr failure;
     try {
-        part(0);
+        work();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -230,7 +291,7 @@ TRvInternalWAVE::SampleChange Unchanged(const TRvInternalWAVE::Shape& shape) {
 
 } // namespace
 
-void TRvInternalWAVE::Convert(const SampleChange& change) {
+void TRvInternalWAVE::Convert(const SampleChange& change, TSampleSink* sink) {
     const std::uint64_t items = change.After.Frames * change.ItemsPerFrame;
     const std::uint64_t size = items * change.OutSize;
     Expect(Monitor, items * change.InSize, false);
@@ -239,22 +300,25 @@ void TRvInternalWAVE::Convert(const SampleChange& change) {
     if (change.OutSize < change.InSize && WaveData.Writable()) {
         ConvertInPlace(change.Run, WaveData.data(), items, change.InSize, change.OutSize, Monitor);
         WaveData.Narrow(0, size);
+        if (sink)
+            sink->Converted(WaveData.data(), 0, size);
         return;
     }
     // Every kernel writes each byte of its output, so the block needs no zero fill.
     HeapBlock converted(size, HeapBlock::Fill::Overwritten);
     ConvertInRuns(change.Run, WaveData, converted.data(), items, change.InSize, change.OutSize,
-                  Monitor);
+                  Monitor, sink);
     // A mapped file cut short while the kernel read it gave zeros, not its samples.
     if (!WaveData.Intact())
         throw EReadError();
     WaveData = std::move(converted);
 }
 
-void TRvInternalWAVE::Apply(const SampleChange& first, const SampleChange& second) {
+void TRvInternalWAVE::Apply(const SampleChange& first, const SampleChange& second,
+                            TSampleSink* sink) {
     if (!first.Run && !second.Run)
         return;
-    Convert(!second.Run ? first : !first.Run ? second : Composed(first, second));
+    Convert(!second.Run ? first : !first.Run ? second : Composed(first, second), sink);
     const Shape& after = second.Run ? second.After : first.After;
     WaveFormat = after.Format;
     Extension = after.Extension;

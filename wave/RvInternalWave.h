@@ -23,6 +23,15 @@ public:
 
 using TNotifyEvent = std::function<void(TPersistent* Sender)>;
 
+// Told of each run of a conversion's output as it is made, from the threads that make it, so
+// that a save can write what is ready while the rest of the samples are still being read.
+class TSampleSink {
+public:
+    virtual ~TSampleSink() = default;
+    // Bytes [from, to) of block hold their final values; the runs come in about their order.
+    virtual void Converted(const std::uint8_t* block, std::uint64_t from, std::uint64_t to) = 0;
+};
+
 class TRvInternalWAVE : public TPersistent {
 public:
     // A sample conversion over items (samples or frames), from in to out.
@@ -64,7 +73,8 @@ public:
     // Makes first and then second, planned one after the other from this wave's shape. When
     // both convert samples, each frame goes through both at once, so the wave between them is
     // never made whole. Raises EReadError when the samples were a mapped file since cut short.
-    void Apply(const SampleChange& first, const SampleChange& second);
+    // sink, if any, is told of the output as it is made.
+    void Apply(const SampleChange& first, const SampleChange& second, TSampleSink* sink = nullptr);
     void Apply(const SampleChange& change) { Apply(change, SampleChange()); }
     // What ChangeBits(16) then ChangeBits(8) does to an 8-bit wave, without a 16-bit block:
     // the samples stay, a trailing partial frame goes, block align and byte rate are
@@ -75,6 +85,10 @@ public:
     void LoadFromFile(TStream& stream);
     // Writes this wave to the stream as a RIFF WAVE image, in one write.
     void SaveToFile(TStream& stream) const;
+    // Every byte of that image before the samples, for a wave of this format and size bytes of
+    // samples; raises ERvWaveInOutError as the save does when they do not fit in a RIFF file.
+    static HeapBlock ImageHead(const TWaveFormatEx& format, const TWaveExtension& extension,
+                               std::uint64_t size);
 
     // The notification window's procedure: device-done messages end the device and reach
     // OnNotify; any other message gets the default treatment.
@@ -99,9 +113,8 @@ public:
 
 private:
     // Runs a change's kernel over the samples and makes its output the sample buffer.
-    void Convert(const SampleChange& change);
+    void Convert(const SampleChange& change, TSampleSink* sink);
     // Whole frames in the sample buffer; none when the shape has no frame size.
     std::uint64_t Frames() const;
-    void WriteFactChunk(TRiffMemoryFile& riff) const;
     void LoadImage(HeapBlock image);
 };

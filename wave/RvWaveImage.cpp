@@ -65,12 +65,26 @@ void TRvInternalWAVE::LoadImage(HeapBlock image) {
     WaveData = std::move(image);
 }
 
-// The image is its head (every byte before the samples), the samples where they lie and the pad
-// byte, handed to the stream in one gathered write: the samples are not copied into an image
-// block first.
-void TRvInternalWAVE::SaveToFile(TStream& stream) const {
-    const std::uint64_t n = DataSize();
-    const std::uint64_t riffHeader = RiffHeaderBytes(WaveFormat, Extension);
+namespace {
+
+// The frames per channel, which readers of float files expect beside the samples.
+void WriteFactChunk(TRiffMemoryFile& riff, std::uint64_t frameCount) {
+    std::uint8_t frames[4];
+    PutLE32(frames, static_cast<std::uint32_t>(frameCount));
+    TRiffChunk fact;
+    if (!riff.CreateChunk(FourCC("fact"), sizeof frames, fact))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [fact].");
+    if (!riff.Write(frames, sizeof frames))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [fact].");
+    if (!riff.Ascend(fact))
+        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [fact->RIFF].");
+}
+
+} // namespace
+
+HeapBlock TRvInternalWAVE::ImageHead(const TWaveFormatEx& format, const TWaveExtension& extension,
+                                     std::uint64_t n) {
+    const std::uint64_t riffHeader = RiffHeaderBytes(format, extension);
     if (!FitsInRiff(n, riffHeader))
         SaveFailed("TRvInternalWave.SaveToFile:Wave too large for a RIFF file.");
     HeapBlock head(kRiffHeaderSize + riffHeader, HeapBlock::Fill::Overwritten);
@@ -80,37 +94,35 @@ void TRvInternalWAVE::SaveToFile(TStream& stream) const {
     TRiffChunk form, fmt, data;
     if (!riff.CreateRiffChunk(FourCC("WAVE"), form))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [RIFF].");
-    const std::uint32_t fmtSize = FmtChunkSize(WaveFormat, Extension);
+    const std::uint32_t fmtSize = FmtChunkSize(format, extension);
     if (!riff.CreateChunk(FourCC("fmt "), fmtSize, fmt))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to Create chunk [fmt ].");
-    const TFmtChunkBytes record = FmtChunkBytes(WaveFormat, Extension);
+    const TFmtChunkBytes record = FmtChunkBytes(format, extension);
     if (!riff.Write(record.data(), fmtSize))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [fmt ].");
     if (!riff.Ascend(fmt))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [fmt->RIFF].");
-    if (WritesFactChunk(WaveFormat, Extension))
-        WriteFactChunk(riff);
+    if (WritesFactChunk(format, extension)) {
+        const std::uint64_t frameSize = format.nChannels * (format.wBitsPerSample / 8u);
+        WriteFactChunk(riff, frameSize == 0 ? 0 : n / frameSize);
+    }
     if (!riff.CreateChunk(FourCC("data"), static_cast<std::uint32_t>(n), data))
         SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [data].");
     // The RIFF chunk counts the samples and their pad byte, which follow the head.
     PutLE32(head.data() + 4, static_cast<std::uint32_t>(riffHeader + n + (n & 1)));
+    return head;
+}
+
+// The image is its head (every byte before the samples), the samples where they lie and the pad
+// byte, handed to the stream in one gathered write: the samples are not copied into an image
+// block first.
+void TRvInternalWAVE::SaveToFile(TStream& stream) const {
+    const std::uint64_t n = DataSize();
+    const HeapBlock head = ImageHead(WaveFormat, Extension, n);
     static constexpr std::uint8_t kPad[1] = {0};
     const ByteSpan pieces[] = {{head.data(), head.size()}, {WaveData.data(), n}, {kPad, n & 1}};
     stream.WriteBuffers(pieces);
     // Samples of a mapped file that was cut short went out as zeros.
     if (!WaveData.Intact())
         throw EWriteError();
-}
-
-// The frames per channel, which readers of float files expect beside the samples.
-void TRvInternalWAVE::WriteFactChunk(TRiffMemoryFile& riff) const {
-    std::uint8_t frames[4];
-    PutLE32(frames, static_cast<std::uint32_t>(Frames()));
-    TRiffChunk fact;
-    if (!riff.CreateChunk(FourCC("fact"), sizeof frames, fact))
-        SaveFailed("TRvInternalWave.SaveToFile:Failed to create chunk [fact].");
-    if (!riff.Write(frames, sizeof frames))
-        SaveFailed("TRvInternalWave.SaveToFile:Failed to write file [fact].");
-    if (!riff.Ascend(fact))
-        SaveFailed("TRvInternalWave.SaveToFile:Failed to ascend chunk [fact->RIFF].");
 }

@@ -1,6 +1,8 @@
 // Interposed over the C library with LD_PRELOAD, it makes the N-th call of write (or writev),
 // fsync or rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N,
-// the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, holds up every write
+// the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, cuts the file
+// TESSALY_CUT_FILE names to 4096 bytes just before the N-th write when TESSALY_CUT_AT_WRITE says
+// N (another program cutting a source while its result is written), holds up every write
 // to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), and
 // notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
 // standard input, output and error are passed through uncounted: the result rows must reach
@@ -53,10 +55,15 @@ bool FailThisCall(const char* variable, std::atomic<long>& calls, const char* wh
     return true;
 }
 
-std::atomic<long> writes{0}, syncs{0}, renames{0}, newWaves{0};
+std::atomic<long> writes{0}, syncs{0}, renames{0}, newWaves{0}, cutWrites{0};
 
 // True, with errno set, when this write or writev to a file is the one to fail.
 bool FailThisWrite(int fd) {
+    if (fd > STDERR_FILENO && FailThisCall("TESSALY_CUT_AT_WRITE", cutWrites, "cut")) {
+        const char* path = std::getenv("TESSALY_CUT_FILE");
+        if (!path || truncate(path, 4096) != 0)
+            std::abort(); // the test asked for a cut that cannot be made
+    }
     if (fd <= STDERR_FILENO || !FailThisCall("TESSALY_FAIL_WRITE", writes, "write"))
         return false;
     errno = ENOSPC;

@@ -306,4 +306,41 @@ TEST(FailureOutsideTheSteps, EndsTheRunWithItsMessage) {
     EXPECT_EQ(run.Err, "tessaly-convert: TRvWave.GetFreq: InternalWave should not be Nil\n");
 }
 
+// A long file's result is written while its source is still being read. A source that another
+// program cuts by then fails its conversion; a write that fails part-way fails the save, the
+// source kept under --overwrite. Nothing is put in place and no temporary file is left.
+TEST(LongFileFault, FailsWholeAndLeavesNothingBehind) {
+    const struct {
+        const char* Fault;
+        bool Overwrite;
+        const char* Status;
+        const char* Note;
+    } cases[] = {{"TESSALY_CUT_AT_WRITE=2", false, StatusWord::BitsFailed, "cut\n"},
+                 {"TESSALY_FAIL_WRITE=3", false, StatusWord::SaveFailed, "write\n"},
+                 {"TESSALY_FAIL_WRITE=3", true, StatusWord::SaveFailed, "write\n"}};
+    for (const auto& c : cases) {
+        TempDir in, out;
+        const std::string source = in / "long.wav", log = out / "faults";
+        const Bytes image = WaveImage({.Channels = 2}, Bytes(40u << 20, 0x11));
+        WriteFileBytes(source, image);
+        ChildOptions options{.Env = InterposerEnvironment(log)};
+        options.Env.insert(options.Env.end(), {c.Fault, "TESSALY_CUT_FILE=" + source});
+        std::vector<std::string> args = {TESSALY_CONVERT, "--bits", "8", "--channels", "1"};
+        if (c.Overwrite)
+            args.push_back("--overwrite");
+        else
+            args.insert(args.end(), {"--dir", out.path()});
+        args.push_back(source);
+        const ChildResult run = RunChild(args, options);
+        EXPECT_EQ(RowFields(run.Out).at(3), c.Status) << c.Fault << run.Err;
+        EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"faults"}) << c.Fault;
+        EXPECT_EQ(ListFolder(in.path()), std::vector<std::string>{"long.wav"}) << c.Fault;
+        const Bytes note = ReadFileBytes(log);
+        EXPECT_EQ(std::string(note.begin(), note.end()), c.Note);
+        if (c.Overwrite) {
+            EXPECT_EQ(ReadFileBytes(source), image);
+        }
+    }
+}
+
 } // namespace
