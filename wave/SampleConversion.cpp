@@ -2,24 +2,17 @@
 
 #include "LittleEndian.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
 
 // Plain loops over byte pointers that the compiler turns into vector code: each step is
-// integer arithmetic of one lane width, without branches or division. With GCC on x86-64 each
-// kernel is also built for AVX2 and AVX-512, and the widest one the processor runs is picked
-// when the program loads. Where executables cannot pick clones at load time, this file is
-// built once per instruction set instead, each in its own namespace TESSALY_KERNEL_SET, and
-// SampleKernelPick.cpp picks among them.
-#if defined(TESSALY_KERNEL_SET)
-#define TESSALY_KERNEL
-#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSALY_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define TESSALY_KERNEL
-#endif
-
+// integer arithmetic of one lane width, without branches or division. The file is built once
+// per instruction set, each in its own namespace TESSALY_KERNEL_SET (SampleKernelPick.cpp picks
+// among them); where a loop's shape hides its lanes from the compiler (three-byte samples,
+// frames of several channels), the vector builds take the bulk in explicit vector code and
+// leave the tail to the loop. The plain build (TESSALY_KERNEL_SCALAR) keeps only the loops.
 namespace {
 
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
@@ -162,6 +155,71 @@ inline void FloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sa
                                            128);
 }
 
+#ifndef TESSALY_KERNEL_SCALAR
+// Four three-byte samples are three 32-bit words; moved as whole words, each sample is a few
+// shifts within its lane, which the compiler turns into vector code, where bytes three apart
+// would be read one at a time. Each sample comes out in the top three bytes of its word, its
+// low byte zero, so that an arithmetic shift gives its value.
+struct Quad {
+    std::uint32_t S[4];
+};
+
+inline Quad LoadQuad24(const std::uint8_t* p) {
+    const std::uint32_t w0 = Load32(p), w1 = Load32(p + 4), w2 = Load32(p + 8);
+    return {
+        {w0 << 8, (w0 >> 24 << 8) | (w1 << 16), (w1 >> 16 << 8) | (w2 << 24), w2 & 0xFFFFFF00u}};
+}
+
+// Four values' low three bytes, as three words.
+inline void StoreQuad24(std::uint8_t* p, const std::uint32_t (&v)[4]) {
+    Store32(p, (v[0] & 0xFFFFFF) | (v[1] << 24));
+    Store32(p + 4, ((v[1] >> 8) & 0xFFFF) | (v[2] << 16));
+    Store32(p + 8, ((v[2] >> 16) & 0xFF) | (v[3] << 8));
+}
+
+// A sample in the top three bytes of its word divided by 2^shift (8: 256, 16: 65536),
+// truncating toward zero: a negative value is raised by the divisor less one first.
+template <int Shift> inline std::int32_t DivideTop24(std::uint32_t top) {
+    const std::int32_t value = static_cast<std::int32_t>(top) >> 8;
+    return (value + ((value >> 31) & ((1 << Shift) - 1))) >> Shift;
+}
+
+// The frames of a three-byte mix are taken a batch at a time through 32-bit values on the
+// stack: the samples widened, then summed a frame at a time, then narrowed again. Eight
+// samples below 2^23 in size sum to below 2^26, and the division truncates toward zero as
+// the one in double does.
+constexpr std::uint64_t kMixBatch = 256;
+
+template <std::uint32_t Channels>
+inline void MixBatches24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::int32_t samples[kMixBatch * Channels];
+    std::uint32_t means[kMixBatch];
+    for (std::uint64_t done = 0; done + 4 <= frames;) {
+        // Whole quads only; the last frames go through the plain loop.
+        const std::uint64_t count = std::min(kMixBatch, (frames - done) / 4 * 4);
+        const std::uint8_t* from = in + done * 3 * Channels;
+        for (std::uint64_t q = 0; q < count * Channels / 4; ++q) {
+            const Quad quad = LoadQuad24(from + 12 * q);
+            for (int k = 0; k < 4; ++k)
+                samples[4 * q + k] = static_cast<std::int32_t>(quad.S[k]) >> 8;
+        }
+        for (std::uint64_t f = 0; f < count; ++f) {
+            std::int32_t sum = 0;
+            for (std::uint32_t c = 0; c < Channels; ++c)
+                sum += samples[Channels * f + c];
+            means[f] = static_cast<std::uint32_t>(sum / static_cast<std::int32_t>(Channels));
+        }
+        std::uint8_t* to = out + done * 3;
+        for (std::uint64_t q = 0; q < count / 4; ++q) {
+            const std::uint32_t quad[4] = {means[4 * q], means[4 * q + 1], means[4 * q + 2],
+                                           means[4 * q + 3]};
+            StoreQuad24(to + 12 * q, quad);
+        }
+        done += count;
+    }
+}
+#endif
+
 // The count is a constant for the usual layouts, so the inner loop unrolls into straight code.
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
@@ -173,10 +231,31 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
     const Sum zero = std::is_floating_point_v<Sum> ? Sum(NegativeZero) : Sum(0);
     for (std::uint64_t f = 0; f < frames; ++f) {
         Sum sum = zero;
+        // Which of two NaNs an addition keeps depends on the order of its operands, which the
+        // compiler is free to swap: a frame holding NaNs ends with its first one, chosen here.
+        Sum firstNaN = zero;
+        for (std::uint32_t c = count; c-- > 0;) {
+            const Sum sample = Sample::Load(in + frameSize * f + Sample::Width * c);
+            firstNaN = sample != sample ? sample : firstNaN;
+        }
         for (std::uint32_t c = 0; c < count; ++c)
             sum += Sample::Load(in + frameSize * f + Sample::Width * c);
+        sum = firstNaN != firstNaN ? firstNaN : sum;
         Sample::Store(out + Sample::Width * f, sum / static_cast<Sum>(count));
     }
+}
+
+template <typename Sample, std::uint32_t FixedChannels>
+inline void MixFixed(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+#ifndef TESSALY_KERNEL_SCALAR
+    if constexpr (std::is_same_v<Sample, Pcm24>) {
+        MixBatches24<FixedChannels>(in, out, frames);
+        const std::uint64_t done = frames / 4 * 4;
+        return MixFrames<Sample, FixedChannels>(in + done * 3 * FixedChannels, out + done * 3,
+                                                frames - done, FixedChannels);
+    }
+#endif
+    MixFrames<Sample, FixedChannels>(in, out, frames, FixedChannels);
 }
 
 template <typename Sample>
@@ -184,15 +263,19 @@ inline void Mix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                 std::uint32_t channels) {
     switch (channels) {
     case 2:
-        return MixFrames<Sample, 2>(in, out, frames, channels);
+        return MixFixed<Sample, 2>(in, out, frames);
     case 3:
-        return MixFrames<Sample, 3>(in, out, frames, channels);
+        return MixFixed<Sample, 3>(in, out, frames);
     case 4:
-        return MixFrames<Sample, 4>(in, out, frames, channels);
+        return MixFixed<Sample, 4>(in, out, frames);
+    case 5:
+        return MixFixed<Sample, 5>(in, out, frames);
     case 6:
-        return MixFrames<Sample, 6>(in, out, frames, channels);
+        return MixFixed<Sample, 6>(in, out, frames);
+    case 7:
+        return MixFixed<Sample, 7>(in, out, frames);
     case 8:
-        return MixFrames<Sample, 8>(in, out, frames, channels);
+        return MixFixed<Sample, 8>(in, out, frames);
     default:
         return MixFrames<Sample, 0>(in, out, frames, channels);
     }
@@ -204,7 +287,6 @@ inline void Mix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
 namespace TESSALY_KERNEL_SET {
 #endif
 
-TESSALY_KERNEL
 void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     // (in - 128) * 256: the byte with its top bit flipped becomes the high byte.
     for (std::uint64_t i = 0; i < samples; ++i) {
@@ -213,7 +295,6 @@ void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
     }
 }
 
-TESSALY_KERNEL
 void Convert16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i) {
         const auto value = static_cast<std::int16_t>(Load16(in + 2 * i));
@@ -223,7 +304,6 @@ void Convert16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         out[2 * i] = in[i];
@@ -231,7 +311,6 @@ void MonoToStereo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fram
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint16_t sample = Load16(in + 2 * i);
@@ -240,7 +319,6 @@ void MonoToStereo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void StereoToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint16_t frame = Load16(in + 2 * i);
@@ -248,7 +326,6 @@ void StereoToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fram
     }
 }
 
-TESSALY_KERNEL
 void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const auto left = static_cast<std::int16_t>(Load16(in + 4 * i));
@@ -261,62 +338,80 @@ void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void Convert24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i)
+    std::uint64_t i = 0;
+#ifndef TESSALY_KERNEL_SCALAR
+    for (; i + 4 <= samples; i += 4) {
+        const Quad quad = LoadQuad24(in + 3 * i);
+        for (int k = 0; k < 4; ++k)
+            Store16(out + 2 * (i + k), static_cast<std::uint16_t>(DivideTop24<8>(quad.S[k])));
+    }
+#endif
+    for (; i < samples; ++i)
         Store16(out + 2 * i, static_cast<std::uint16_t>(Load24(in + 3 * i) / 256));
 }
 
-TESSALY_KERNEL
 void Convert24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i)
+    std::uint64_t i = 0;
+#ifndef TESSALY_KERNEL_SCALAR
+    for (; i + 4 <= samples; i += 4) {
+        const Quad quad = LoadQuad24(in + 3 * i);
+        for (int k = 0; k < 4; ++k)
+            out[i + k] = static_cast<std::uint8_t>(DivideTop24<16>(quad.S[k]) + 128);
+    }
+#endif
+    for (; i < samples; ++i)
         out[i] = static_cast<std::uint8_t>(Load24(in + 3 * i) / 65536 + 128);
 }
 
-TESSALY_KERNEL
 void Convert32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i)
         Store16(out + 2 * i,
                 static_cast<std::uint16_t>(static_cast<std::int32_t>(Load32(in + 4 * i)) / 65536));
 }
 
-TESSALY_KERNEL
 void Convert32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i)
         out[i] = static_cast<std::uint8_t>(
             static_cast<std::int32_t>(Load32(in + 4 * i)) / 16777216 + 128);
 }
 
-TESSALY_KERNEL
 void ConvertFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     FloatTo16<Float32>(in, out, samples);
 }
 
-TESSALY_KERNEL
 void ConvertFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     FloatTo8<Float32>(in, out, samples);
 }
 
-TESSALY_KERNEL
 void ConvertFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     FloatTo16<Float64>(in, out, samples);
 }
 
-TESSALY_KERNEL
 void ConvertFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     FloatTo8<Float64>(in, out, samples);
 }
 
-TESSALY_KERNEL
 void MonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#ifndef TESSALY_KERNEL_SCALAR
+    for (; i + 4 <= frames; i += 4) {
+        const Quad quad = LoadQuad24(in + 3 * i);
+        const std::uint32_t first[4] = {quad.S[0] >> 8, quad.S[0] >> 8, quad.S[1] >> 8,
+                                        quad.S[1] >> 8};
+        const std::uint32_t second[4] = {quad.S[2] >> 8, quad.S[2] >> 8, quad.S[3] >> 8,
+                                         quad.S[3] >> 8};
+        StoreQuad24(out + 6 * i, first);
+        StoreQuad24(out + 6 * i + 12, second);
+    }
+#endif
+    for (; i < frames; ++i) {
         const std::int32_t sample = Load24(in + 3 * i);
         Store24(out + 6 * i, sample);
         Store24(out + 6 * i + 3, sample);
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint32_t sample = Load32(in + 4 * i);
@@ -325,7 +420,6 @@ void MonoToStereo32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint64_t sample = Load64(in + 8 * i);
@@ -334,37 +428,31 @@ void MonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void MixToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                 std::uint32_t channels) {
     Mix<Pcm8>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                  std::uint32_t channels) {
     Mix<Pcm16>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMono24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                  std::uint32_t channels) {
     Mix<Pcm24>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                  std::uint32_t channels) {
     Mix<Pcm32>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMonoFloat32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
     Mix<Float32>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMonoFloat64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
     Mix<Float64>(in, out, frames, channels);
