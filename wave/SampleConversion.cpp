@@ -7,6 +7,10 @@
 #include <cstring>
 #include <type_traits>
 
+#ifdef __AVX2__
+#include <immintrin.h>
+#endif
+
 // Plain loops over byte pointers that the compiler turns into vector code: each step is
 // integer arithmetic of one lane width, without branches or division. The file is built once
 // per instruction set, each in its own namespace TESSALY_KERNEL_SET (SampleKernelPick.cpp picks
@@ -155,6 +159,133 @@ inline void FloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sa
                                            128);
 }
 
+#if defined(__AVX2__) && !defined(TESSALY_KERNEL_SCALAR)
+// With AVX2 the bulk of the busiest kernels is written out in vector instructions; each bulk
+// function converts a whole number of blocks from the start and returns how many items it did,
+// leaving the rest to the loops. A block's input is read whole before its output is written,
+// which is what running over its own input needs.
+#define TESSALY_KERNEL_BULK 1
+
+inline __m256i Splat32(std::int32_t value) {
+    return _mm256_set1_epi32(value);
+}
+
+// Eight three-byte samples (24 bytes; 32 are read) as eight 32-bit values, sign extended.
+inline __m256i Widen24(const std::uint8_t* p) {
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    // Samples 0-3 to the low half, 4-7 to the high one, each into the top of its lane.
+    const __m256i halves =
+        _mm256_permutevar8x32_epi32(raw, _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5));
+    const __m256i top = _mm256_shuffle_epi8(
+        halves, _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2,
+                                 -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
+    return _mm256_srai_epi32(top, 8);
+}
+
+// Divided by 2^Shift, truncating toward zero.
+template <int Shift> inline __m256i Divide32(__m256i v) {
+    const __m256i bias = _mm256_and_si256(_mm256_srai_epi32(v, 31), Splat32((1 << Shift) - 1));
+    return _mm256_srai_epi32(_mm256_add_epi32(v, bias), Shift);
+}
+
+// Two vectors of 32-bit values that fit 16 bits, in order, as sixteen 16-bit ones.
+inline __m256i Narrow32To16(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+}
+
+inline void Store256(std::uint8_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+inline __m256i Load256(const std::uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+std::uint64_t Bulk24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    for (; i + 19 <= samples; i += 16)
+        Store256(out + 2 * i, Narrow32To16(Divide32<8>(Widen24(in + 3 * i)),
+                                           Divide32<8>(Widen24(in + 3 * i + 24))));
+    return i;
+}
+
+std::uint64_t Bulk24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = Splat32(128);
+    for (; i + 35 <= samples; i += 32) {
+        __m256i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm256_add_epi32(Divide32<16>(Widen24(in + 3 * i + 24 * k)), midpoint);
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
+        Store256(out + i,
+                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    }
+    return i;
+}
+
+std::uint64_t BulkMonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    const __m128i first = _mm_setr_epi8(0, 1, 2, 0, 1, 2, 3, 4, 5, 3, 4, 5, 6, 7, 8, 6);
+    const __m128i second =
+        _mm_setr_epi8(7, 8, 9, 10, 11, 9, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1);
+    for (; i + 6 <= frames; i += 4) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6 * i), _mm_shuffle_epi8(raw, first));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6 * i + 16),
+                         _mm_shuffle_epi8(raw, second));
+    }
+    return i;
+}
+
+std::uint64_t Bulk16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = _mm256_set1_epi16(128), low = _mm256_set1_epi16(255);
+    for (; i + 32 <= samples; i += 32) {
+        __m256i v[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m256i x = Load256(in + 2 * i + 32 * k);
+            const __m256i bias = _mm256_and_si256(_mm256_srai_epi16(x, 15), low);
+            v[k] = _mm256_add_epi16(_mm256_srai_epi16(_mm256_add_epi16(x, bias), 8), midpoint);
+        }
+        Store256(out + i, _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8));
+    }
+    return i;
+}
+
+// The mean of each pair of 32-bit values, truncated toward zero, in order.
+inline __m256i PairMeans(__m256i a, __m256i b) {
+    const __m256i sums = _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);
+    return _mm256_srai_epi32(_mm256_add_epi32(sums, _mm256_srli_epi32(sums, 31)), 1);
+}
+
+std::uint64_t BulkStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        __m256i means[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m256i x = Load256(in + 4 * i + 32 * k);
+            const __m256i left = _mm256_srai_epi32(_mm256_slli_epi32(x, 16), 16);
+            const __m256i sum = _mm256_add_epi32(left, _mm256_srai_epi32(x, 16));
+            means[k] = _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_srli_epi32(sum, 31)), 1);
+        }
+        Store256(out + 2 * i, Narrow32To16(means[0], means[1]));
+    }
+    return i;
+}
+
+// Eight 32-bit values' low three bytes to p; the 4 bytes after them are overwritten too.
+inline void StoreNarrow24(std::uint8_t* p, __m256i v) {
+    const __m256i packed = _mm256_shuffle_epi8(
+        v, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
+                            6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 12), _mm256_extracti128_si256(packed, 1));
+}
+#else
+#define TESSALY_KERNEL_BULK 0
+#endif
+
 #ifndef TESSALY_KERNEL_SCALAR
 // Four three-byte samples are three 32-bit words; moved as whole words, each sample is a few
 // shifts within its lane, which the compiler turns into vector code, where bytes three apart
@@ -198,6 +329,35 @@ inline void MixBatches24(const std::uint8_t* in, std::uint8_t* out, std::uint64_
         // Whole quads only; the last frames go through the plain loop.
         const std::uint64_t count = std::min(kMixBatch, (frames - done) / 4 * 4);
         const std::uint8_t* from = in + done * 3 * Channels;
+        std::uint8_t* to = out + done * 3;
+#if TESSALY_KERNEL_BULK
+        // Whole vectors of eight, with room for what they read and write beyond their frames.
+        if (count == kMixBatch && frames - done >= count + 2) {
+            for (std::uint64_t k = 0; k < count * Channels / 8; ++k)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 8 * k),
+                                    Widen24(from + 24 * k));
+            for (std::uint64_t k = 0; k < count / 8; ++k) {
+                __m256i mean;
+                if constexpr (Channels == 2) {
+                    mean = PairMeans(
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 16 * k)),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 16 * k + 8)));
+                } else {
+                    std::int32_t sums[8];
+                    for (std::uint64_t f = 0; f < 8; ++f) {
+                        std::int32_t sum = 0;
+                        for (std::uint32_t c = 0; c < Channels; ++c)
+                            sum += samples[Channels * (8 * k + f) + c];
+                        sums[f] = sum / static_cast<std::int32_t>(Channels);
+                    }
+                    mean = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums));
+                }
+                StoreNarrow24(to + 24 * k, mean);
+            }
+            done += count;
+            continue;
+        }
+#endif
         for (std::uint64_t q = 0; q < count * Channels / 4; ++q) {
             const Quad quad = LoadQuad24(from + 12 * q);
             for (int k = 0; k < 4; ++k)
@@ -209,7 +369,6 @@ inline void MixBatches24(const std::uint8_t* in, std::uint8_t* out, std::uint64_
                 sum += samples[Channels * f + c];
             means[f] = static_cast<std::uint32_t>(sum / static_cast<std::int32_t>(Channels));
         }
-        std::uint8_t* to = out + done * 3;
         for (std::uint64_t q = 0; q < count / 4; ++q) {
             const std::uint32_t quad[4] = {means[4 * q], means[4 * q + 1], means[4 * q + 2],
                                            means[4 * q + 3]};
@@ -296,7 +455,11 @@ void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
 }
 
 void Convert16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = Bulk16To8(in, out, samples);
+#endif
+    for (; i < samples; ++i) {
         const auto value = static_cast<std::int16_t>(Load16(in + 2 * i));
         // 255 added to a negative value makes the shift truncate toward zero, as division does.
         const auto bias = static_cast<std::int16_t>((value >> 15) & 0xFF);
@@ -327,7 +490,11 @@ void StereoToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fram
 }
 
 void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkStereoToMono16(in, out, frames);
+#endif
+    for (; i < frames; ++i) {
         const auto left = static_cast<std::int16_t>(Load16(in + 4 * i));
         const auto right = static_cast<std::int16_t>(Load16(in + 4 * i + 2));
         // The halves' sum, with the carry of their low bits, is the mean rounded down, all in
@@ -341,6 +508,9 @@ void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
 void Convert24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     std::uint64_t i = 0;
 #ifndef TESSALY_KERNEL_SCALAR
+#if TESSALY_KERNEL_BULK
+    i = Bulk24To16(in, out, samples);
+#endif
     for (; i + 4 <= samples; i += 4) {
         const Quad quad = LoadQuad24(in + 3 * i);
         for (int k = 0; k < 4; ++k)
@@ -354,6 +524,9 @@ void Convert24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samp
 void Convert24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     std::uint64_t i = 0;
 #ifndef TESSALY_KERNEL_SCALAR
+#if TESSALY_KERNEL_BULK
+    i = Bulk24To8(in, out, samples);
+#endif
     for (; i + 4 <= samples; i += 4) {
         const Quad quad = LoadQuad24(in + 3 * i);
         for (int k = 0; k < 4; ++k)
@@ -395,6 +568,9 @@ void ConvertFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t 
 void MonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     std::uint64_t i = 0;
 #ifndef TESSALY_KERNEL_SCALAR
+#if TESSALY_KERNEL_BULK
+    i = BulkMonoToStereo24(in, out, frames);
+#endif
     for (; i + 4 <= frames; i += 4) {
         const Quad quad = LoadQuad24(in + 3 * i);
         const std::uint32_t first[4] = {quad.S[0] >> 8, quad.S[0] >> 8, quad.S[1] >> 8,
