@@ -391,15 +391,12 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
     for (std::uint64_t f = 0; f < frames; ++f) {
         Sum sum = zero;
         // Which of two NaNs an addition keeps depends on the order of its operands, which the
-        // compiler is free to swap: a frame holding NaNs ends with its first one, chosen here.
-        Sum firstNaN = zero;
-        for (std::uint32_t c = count; c-- > 0;) {
+        // compiler is free to swap: the sum keeps the first NaN it meets, whether a sample's or
+        // the one that infinities of both signs make.
+        for (std::uint32_t c = 0; c < count; ++c) {
             const Sum sample = Sample::Load(in + frameSize * f + Sample::Width * c);
-            firstNaN = sample != sample ? sample : firstNaN;
+            sum = sum != sum ? sum : sample != sample ? sample : sum + sample;
         }
-        for (std::uint32_t c = 0; c < count; ++c)
-            sum += Sample::Load(in + frameSize * f + Sample::Width * c);
-        sum = firstNaN != firstNaN ? firstNaN : sum;
         Sample::Store(out + Sample::Width * f, sum / static_cast<Sum>(count));
     }
 }
