@@ -274,6 +274,64 @@ std::uint64_t BulkStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std:
     return i;
 }
 
+// Eight floats times Range, NaN made 0, clamped to -Range..Range-1 and truncated toward zero,
+// in the order of the scalar ScaledFloat.
+template <int Range> inline __m256i ScaledFloats(const std::uint8_t* p) {
+    const __m256 scaled = _mm256_mul_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(p)),
+                                        _mm256_set1_ps(float(Range)));
+    const __m256 number = _mm256_and_ps(scaled, _mm256_cmp_ps(scaled, scaled, _CMP_ORD_Q));
+    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(number, _mm256_set1_ps(float(-Range))),
+                                         _mm256_set1_ps(float(Range - 1)));
+    return _mm256_cvttps_epi32(clamped);
+}
+
+std::uint64_t BulkFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    for (; i + 16 <= samples; i += 16)
+        Store256(out + 2 * i, Narrow32To16(ScaledFloats<32768>(in + 4 * i),
+                                           ScaledFloats<32768>(in + 4 * i + 32)));
+    return i;
+}
+
+std::uint64_t BulkFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = Splat32(128);
+    for (; i + 32 <= samples; i += 32) {
+        __m256i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm256_add_epi32(ScaledFloats<128>(in + 4 * i + 32 * k), midpoint);
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
+        Store256(out + i,
+                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    }
+    return i;
+}
+
+// Stereo float frames to their mean as the plain mix forms it: in double, from -0.0 (which
+// leaves the left sample as it is), keeping the first NaN met, rounded back to float.
+std::uint64_t BulkStereoToMonoFloat32(const std::uint8_t* in, std::uint8_t* out,
+                                      std::uint64_t frames) {
+    std::uint64_t i = 0;
+    const __m256d two = _mm256_set1_pd(2.0);
+    for (; i + 4 <= frames; i += 4) {
+        const __m256 raw = _mm256_loadu_ps(reinterpret_cast<const float*>(in + 8 * i));
+        const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(raw));
+        const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(raw, 1));
+        // Frames 0 and 2 in the low halves, 1 and 3 in the high ones.
+        const __m256d left = _mm256_unpacklo_pd(low, high);
+        const __m256d right = _mm256_unpackhi_pd(low, high);
+        const __m256d leftNaN = _mm256_cmp_pd(left, left, _CMP_UNORD_Q);
+        const __m256d rightNaN = _mm256_cmp_pd(right, right, _CMP_UNORD_Q);
+        const __m256d sum = _mm256_blendv_pd(
+            _mm256_blendv_pd(_mm256_add_pd(left, right), right, rightNaN), left, leftNaN);
+        const __m128 means = _mm256_cvtpd_ps(_mm256_div_pd(sum, two));
+        _mm_storeu_ps(reinterpret_cast<float*>(out + 4 * i),
+                      _mm_shuffle_ps(means, means, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    return i;
+}
+
 // Eight 32-bit values' low three bytes to p; the 4 bytes after them are overwritten too.
 inline void StoreNarrow24(std::uint8_t* p, __m256i v) {
     const __m256i packed = _mm256_shuffle_epi8(
@@ -547,11 +605,19 @@ void Convert32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
 }
 
 void ConvertFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    FloatTo16<Float32>(in, out, samples);
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkFloat32To16(in, out, samples);
+#endif
+    FloatTo16<Float32>(in + 4 * i, out + 2 * i, samples - i);
 }
 
 void ConvertFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    FloatTo8<Float32>(in, out, samples);
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkFloat32To8(in, out, samples);
+#endif
+    FloatTo8<Float32>(in + 4 * i, out + i, samples - i);
 }
 
 void ConvertFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
@@ -623,6 +689,14 @@ void MixToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames
 
 void MixToMonoFloat32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
+#if TESSALY_KERNEL_BULK
+    if (channels == 2) {
+        const std::uint64_t done = BulkStereoToMonoFloat32(in, out, frames);
+        in += 8 * done;
+        out += 4 * done;
+        frames -= done;
+    }
+#endif
     Mix<Float32>(in, out, frames, channels);
 }
 
