@@ -340,6 +340,110 @@ inline void StoreNarrow24(std::uint8_t* p, __m256i v) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 12), _mm256_extracti128_si256(packed, 1));
 }
+
+// The sums of adjacent pairs of sixteen 32-bit values, in order.
+inline __m256i PairSums(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);
+}
+
+// The sums of each three adjacent values of twenty-four: each third of them sits in lanes of
+// its own across the three vectors, so two blends gather it and one permutation orders it.
+inline __m256i TripleSums(__m256i a, __m256i b, __m256i c) {
+    const __m256i first = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x92), c, 0x24);
+    const __m256i second = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x24), c, 0x49);
+    const __m256i third = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x49), c, 0x92);
+    return _mm256_add_epi32(
+        _mm256_add_epi32(
+            _mm256_permutevar8x32_epi32(first, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5)),
+            _mm256_permutevar8x32_epi32(second, _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6))),
+        _mm256_permutevar8x32_epi32(third, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7)));
+}
+
+// The sums of eight frames of 32-bit samples.
+template <std::uint32_t Channels> inline __m256i FrameSums(const std::int32_t* samples) {
+    __m256i v[Channels];
+    for (std::uint32_t k = 0; k < Channels; ++k)
+        v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 8 * k));
+    if constexpr (Channels == 3) {
+        return TripleSums(v[0], v[1], v[2]);
+    } else if constexpr (Channels == 4) {
+        return PairSums(PairSums(v[0], v[1]), PairSums(v[2], v[3]));
+    } else if constexpr (Channels == 6) {
+        return TripleSums(PairSums(v[0], v[1]), PairSums(v[2], v[3]), PairSums(v[4], v[5]));
+    } else if constexpr (Channels == 8) {
+        return PairSums(PairSums(PairSums(v[0], v[1]), PairSums(v[2], v[3])),
+                        PairSums(PairSums(v[4], v[5]), PairSums(v[6], v[7])));
+    } else {
+        alignas(32) std::int32_t sums[8];
+        for (std::uint32_t f = 0; f < 8; ++f) {
+            std::int32_t sum = 0;
+            for (std::uint32_t c = 0; c < Channels; ++c)
+                sum += samples[Channels * f + c];
+            sums[f] = sum;
+        }
+        return _mm256_load_si256(reinterpret_cast<const __m256i*>(sums));
+    }
+}
+
+// Frames of three to eight channels of 8-, 16- or 24-bit samples to their mean, 64 at a time:
+// the samples widened to 32 bits on the stack, eight frames summed in vector lanes, the sums
+// divided in double (exact, as in the plain loop) and narrowed back. Returns the frames done,
+// leaving at least two frames after them (the widening of three-byte samples reads, and their
+// narrowing writes, a few bytes beyond its own).
+template <typename Sample, std::uint32_t Channels>
+std::uint64_t BulkMix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    constexpr std::uint64_t kBatch = 64, width = Sample::Width;
+    std::int32_t samples[kBatch * Channels];
+    const __m256d count = _mm256_set1_pd(Channels);
+    const __m256 countFloat = _mm256_set1_ps(Channels);
+    std::uint64_t done = 0;
+    for (; done + kBatch + 2 <= frames; done += kBatch) {
+        const std::uint8_t* from = in + done * width * Channels;
+        for (std::uint64_t k = 0; k < kBatch * Channels / 8; ++k) {
+            __m256i wide;
+            if constexpr (width == 1)
+                wide = _mm256_cvtepu8_epi32(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 8 * k)));
+            else if constexpr (width == 2)
+                wide = _mm256_cvtepi16_epi32(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * k)));
+            else
+                wide = Widen24(from + 24 * k);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 8 * k), wide);
+        }
+        std::uint8_t* to = out + done * width;
+        for (std::uint64_t g = 0; g < kBatch / 8; ++g) {
+            const std::int32_t* group = samples + 8 * Channels * g;
+            const __m256i sum = FrameSums<Channels>(group);
+            __m256i mean;
+            if constexpr (width <= 2) {
+                // Sums below 2^19 in size are exact in float, and their quotient's rounding
+                // error (below 2^-5) is smaller than its distance, at least 1/8, to the next
+                // whole number that is not the quotient itself.
+                mean = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(sum), countFloat));
+            } else {
+                const __m128i low = _mm256_cvttpd_epi32(
+                    _mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sum)), count));
+                const __m128i high = _mm256_cvttpd_epi32(
+                    _mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(sum, 1)), count));
+                mean = _mm256_set_m128i(high, low);
+            }
+            if constexpr (width == 1) {
+                const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(mean, mean), mean);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 8 * g),
+                                 _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+                                     bytes, _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4))));
+            } else if constexpr (width == 2) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * g),
+                                 _mm256_castsi256_si128(_mm256_permute4x64_epi64(
+                                     _mm256_packs_epi32(mean, mean), 0xD8)));
+            } else {
+                StoreNarrow24(to + 24 * g, mean);
+            }
+        }
+    }
+    return done;
+}
 #else
 #define TESSALY_KERNEL_BULK 0
 #endif
@@ -461,6 +565,14 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
 
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFixed(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+#if TESSALY_KERNEL_BULK
+    if constexpr (FixedChannels >= 3 && Sample::Width <= 3) {
+        const std::uint64_t done = BulkMix<Sample, FixedChannels>(in, out, frames);
+        in += done * Sample::Width * FixedChannels;
+        out += done * Sample::Width;
+        frames -= done;
+    }
+#endif
 #ifndef TESSALY_KERNEL_SCALAR
     if constexpr (std::is_same_v<Sample, Pcm24>) {
         MixBatches24<FixedChannels>(in, out, frames);
