@@ -308,30 +308,6 @@ std::uint64_t BulkFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uin
     return i;
 }
 
-// Stereo float frames to their mean as the plain mix forms it: in double, from -0.0 (which
-// leaves the left sample as it is), keeping the first NaN met, rounded back to float.
-std::uint64_t BulkStereoToMonoFloat32(const std::uint8_t* in, std::uint8_t* out,
-                                      std::uint64_t frames) {
-    std::uint64_t i = 0;
-    const __m256d two = _mm256_set1_pd(2.0);
-    for (; i + 4 <= frames; i += 4) {
-        const __m256 raw = _mm256_loadu_ps(reinterpret_cast<const float*>(in + 8 * i));
-        const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(raw));
-        const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(raw, 1));
-        // Frames 0 and 2 in the low halves, 1 and 3 in the high ones.
-        const __m256d left = _mm256_unpacklo_pd(low, high);
-        const __m256d right = _mm256_unpackhi_pd(low, high);
-        const __m256d leftNaN = _mm256_cmp_pd(left, left, _CMP_UNORD_Q);
-        const __m256d rightNaN = _mm256_cmp_pd(right, right, _CMP_UNORD_Q);
-        const __m256d sum = _mm256_blendv_pd(
-            _mm256_blendv_pd(_mm256_add_pd(left, right), right, rightNaN), left, leftNaN);
-        const __m128 means = _mm256_cvtpd_ps(_mm256_div_pd(sum, two));
-        _mm_storeu_ps(reinterpret_cast<float*>(out + 4 * i),
-                      _mm_shuffle_ps(means, means, _MM_SHUFFLE(3, 1, 2, 0)));
-    }
-    return i;
-}
-
 // Eight 32-bit values' low three bytes to p; the 4 bytes after them are overwritten too.
 inline void StoreNarrow24(std::uint8_t* p, __m256i v) {
     const __m256i packed = _mm256_shuffle_epi8(
@@ -374,14 +350,14 @@ template <std::uint32_t Channels> inline __m256i FrameSums(const std::int32_t* s
         return PairSums(PairSums(PairSums(v[0], v[1]), PairSums(v[2], v[3])),
                         PairSums(PairSums(v[4], v[5]), PairSums(v[6], v[7])));
     } else {
-        alignas(32) std::int32_t sums[8];
+        std::int32_t sums[8];
         for (std::uint32_t f = 0; f < 8; ++f) {
             std::int32_t sum = 0;
             for (std::uint32_t c = 0; c < Channels; ++c)
                 sum += samples[Channels * f + c];
             sums[f] = sum;
         }
-        return _mm256_load_si256(reinterpret_cast<const __m256i*>(sums));
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums));
     }
 }
 
@@ -552,12 +528,17 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
     const Sum zero = std::is_floating_point_v<Sum> ? Sum(NegativeZero) : Sum(0);
     for (std::uint64_t f = 0; f < frames; ++f) {
         Sum sum = zero;
+        for (std::uint32_t c = 0; c < count; ++c)
+            sum += Sample::Load(in + frameSize * f + Sample::Width * c);
         // Which of two NaNs an addition keeps depends on the order of its operands, which the
-        // compiler is free to swap: the sum keeps the first NaN it meets, whether a sample's or
-        // the one that infinities of both signs make.
-        for (std::uint32_t c = 0; c < count; ++c) {
-            const Sum sample = Sample::Load(in + frameSize * f + Sample::Width * c);
-            sum = sum != sum ? sum : sample != sample ? sample : sum + sample;
+        // compiler is free to swap: a NaN sum is formed again keeping the first NaN it meets,
+        // whether a sample's or the one that infinities of both signs make.
+        if (sum != sum) [[unlikely]] {
+            sum = zero;
+            for (std::uint32_t c = 0; c < count; ++c) {
+                const Sum sample = Sample::Load(in + frameSize * f + Sample::Width * c);
+                sum = sum != sum ? sum : sample != sample ? sample : sum + sample;
+            }
         }
         Sample::Store(out + Sample::Width * f, sum / static_cast<Sum>(count));
     }
@@ -801,14 +782,6 @@ void MixToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames
 
 void MixToMonoFloat32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
-#if TESSALY_KERNEL_BULK
-    if (channels == 2) {
-        const std::uint64_t done = BulkStereoToMonoFloat32(in, out, frames);
-        in += 8 * done;
-        out += 4 * done;
-        frames -= done;
-    }
-#endif
     Mix<Float32>(in, out, frames, channels);
 }
 
