@@ -1,7 +1,9 @@
 // The sample kernels, the load (from memory and from a file, also with the conversion to 8-bit
 // mono) and the save of a whole image, timed beside memcpy of the same number of bytes: memcpy
 // is the floor any of them could reach. After the runs a second table gives each one's time as
-// a multiple of memcpy's at its size.
+// a multiple of memcpy's at its size, and each kernel's floor: the time of moving its bytes as
+// the same multiple. Single-threaded benchmarks are compared by their processor time, which
+// other work on a shared machine does not stretch.
 #include "RvInternalWave.h"
 #include "SampleConversion.h"
 #include "Stream.h"
@@ -279,25 +281,41 @@ public:
             Keep(run);
     }
 
+    // A kernel's floor is what moving its bytes costs: it reads and writes (in + out) bytes
+    // where memcpy of its output moves 2 x out.
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\n%-22s %10s  %s\n", "benchmark", "time", "x memcpy");
+        std::printf("\n%-22s %10s  %8s  %5s  %s\n", "benchmark", "time", "x memcpy", "floor",
+                    "x floor");
         for (const auto& [name, time] : Times) {
-            const auto floor = Times.find("memcpy/" + SizeOf(name));
-            if (floor != Times.end())
-                std::printf("%-22s %8.3fms  %.2f\n", name.c_str(), time / 1e6,
-                            time / floor->second);
+            const auto memcpyTime = Times.find("memcpy/" + SizeOf(name));
+            if (memcpyTime == Times.end())
+                continue;
+            const double ratio = time / memcpyTime->second;
+            std::printf("%-22s %8.3fms  %8.2f", name.c_str(), time / 1e6, ratio);
+            for (const KernelCase& kernel : kKernels)
+                if (name == Name(kernel.Name, SizeBytes(name))) {
+                    const double floor = double(kernel.InBytesPerItem + kernel.OutBytesPerItem) /
+                                         (2.0 * kernel.OutBytesPerItem);
+                    std::printf("  %5.2f  %.2f", floor, ratio / floor);
+                }
+            std::printf("\n");
         }
     }
 
 private:
     static std::string SizeOf(const std::string& name) { return name.substr(name.find('/') + 1); }
+    static std::uint64_t SizeBytes(const std::string& name) {
+        return std::stoull(SizeOf(name)) * kMiB;
+    }
 
     void Keep(const Run& run) {
         const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
         if (run.run_type == Run::RT_Iteration || median)
             Times[run.run_name.function_name] =
-                run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMillisecond ? 1e6 : 1);
+                (run.run_name.time_type.empty() ? run.GetAdjustedCPUTime()
+                                                : run.GetAdjustedRealTime()) *
+                (run.time_unit == benchmark::kMillisecond ? 1e6 : 1);
     }
 
     std::map<std::string, double> Times; // nanoseconds, the median overriding single runs

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Prints bench/compare's tables from hyperfine's JSON and the peak memory of each command.
 
-Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE
+Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE [formats]
 WORK holds long.json/long.rss and folder.json/folder.rss (one peak in KiB per command, in
 hyperfine's order), long.wav and the folder short/; cold-long-N.json and cold-folder-N.json, one
 round of the runs from the disk each (none when they were skipped); window-NAME.json, drops on
 the window against tessaly-convert (see window_drop.py and WINDOW_RUNS); OWN_KIB is tessaly-convert's own peak doing
 nothing; COPY_RATE is memcpy's rate in bytes a second on large blocks, split between all
-cores.
+cores. formats.cases and formats-K-ROUND.json: the recordings in other formats against cp
+(with "formats", only their table).
 
 The limit of a conversion is the time to move the bytes it cannot avoid moving: every byte of
 each source read once and every byte of each result written once. A memcpy reads and writes
@@ -164,14 +165,51 @@ def window(work):
                 medians["window"] / medians["tessaly-convert"], most, True)
 
 
+# The most each conversion's time may be over cp's, by its row in formats.cases.
+FORMAT_TARGETS = {1: 0.75, 2: 0.5, 3: 0.5}
+
+
+def formats(work):
+    """formats.cases: index|what|source bytes|result bytes; formats-K-ROUND.json: cp, then
+    tessaly-convert, one run each."""
+    path = f"{work}/formats.cases"
+    if not os.path.exists(path):
+        return
+    with open(path) as f:
+        cases = [line.rstrip("\n").split("|") for line in f if line.strip()]
+    print("\nRecordings of about 345 MB at 48 kHz on tmpfs, each conversion against cp of its "
+          "source, taking turns (medians)\n")
+    print("| conversion | rounds | cp s | tessaly-convert s | x cp | bytes written / cp's |")
+    print("|---|---:|---:|---:|---:|---:|")
+    ratios = []
+    for index, what, source, result in cases:
+        times = [[], []]
+        for run in sorted(glob.glob(f"{work}/formats-{index}-*.json")):
+            with open(run) as f:
+                for k, r in enumerate(json.load(f)["results"]):
+                    times[k] += r["times"]
+        cp, ours = statistics.median(times[0]), statistics.median(times[1])
+        ratios.append((int(index), what, ours / cp))
+        print(f"| {what} | {len(times[0])} | {cp:.3f} | {ours:.3f} | {ours / cp:.2f} | "
+              f"{int(result) / int(source):.2f} |")
+    print()
+    for index, what, ratio in ratios:
+        if index in FORMAT_TARGETS:
+            verdict(f"{what} over cp", ratio, FORMAT_TARGETS[index], True)
+
+
 def main():
     work, runs, own_kib, copy_rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(
         sys.argv[4])
+    if sys.argv[5:] == ["formats"]:
+        formats(work)
+        return
     print(f"Memory bandwidth: memcpy of 256 MiB copies {copy_rate / 1e9:.1f} GB/s")
     long_file(work, runs, own_kib / 1024, copy_rate)
     folder(work, runs, copy_rate)
     cold(work)
     window(work)
+    formats(work)
 
 
 if __name__ == "__main__":

@@ -2,24 +2,21 @@
 
 #include "LittleEndian.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
 
-// Plain loops over byte pointers that the compiler turns into vector code: each step is
-// integer arithmetic of one lane width, without branches or division. With GCC on x86-64 each
-// kernel is also built for AVX2 and AVX-512, and the widest one the processor runs is picked
-// when the program loads. Where executables cannot pick clones at load time, this file is
-// built once per instruction set instead, each in its own namespace TESSALY_KERNEL_SET, and
-// SampleKernelPick.cpp picks among them.
-#if defined(TESSALY_KERNEL_SET)
-#define TESSALY_KERNEL
-#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSALY_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define TESSALY_KERNEL
+#ifdef __AVX2__
+#include <immintrin.h>
 #endif
 
+// Plain loops over byte pointers that the compiler turns into vector code: each step is
+// integer arithmetic of one lane width, without branches or division. The file is built once
+// per instruction set, each in its own namespace TESSALY_KERNEL_SET (SampleKernelPick.cpp picks
+// among them); where a loop's shape hides its lanes from the compiler (three-byte samples,
+// frames of several channels), the vector builds take the bulk in explicit vector code and
+// leave the tail to the loop. The plain build (TESSALY_KERNEL_SCALAR) keeps only the loops.
 namespace {
 
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
@@ -162,6 +159,364 @@ inline void FloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sa
                                            128);
 }
 
+#if defined(__AVX2__) && !defined(TESSALY_KERNEL_SCALAR)
+// With AVX2 the bulk of the busiest kernels is written out in vector instructions; each bulk
+// function converts a whole number of blocks from the start and returns how many items it did,
+// leaving the rest to the loops. A block's input is read whole before its output is written,
+// which is what running over its own input needs.
+#define TESSALY_KERNEL_BULK 1
+
+inline __m256i Splat32(std::int32_t value) {
+    return _mm256_set1_epi32(value);
+}
+
+// Eight three-byte samples (24 bytes; 32 are read) as eight 32-bit values, sign extended.
+inline __m256i Widen24(const std::uint8_t* p) {
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    // Samples 0-3 to the low half, 4-7 to the high one, each into the top of its lane.
+    const __m256i halves =
+        _mm256_permutevar8x32_epi32(raw, _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5));
+    const __m256i top = _mm256_shuffle_epi8(
+        halves, _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2,
+                                 -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
+    return _mm256_srai_epi32(top, 8);
+}
+
+// Divided by 2^Shift, truncating toward zero.
+template <int Shift> inline __m256i Divide32(__m256i v) {
+    const __m256i bias = _mm256_and_si256(_mm256_srai_epi32(v, 31), Splat32((1 << Shift) - 1));
+    return _mm256_srai_epi32(_mm256_add_epi32(v, bias), Shift);
+}
+
+// Two vectors of 32-bit values that fit 16 bits, in order, as sixteen 16-bit ones.
+inline __m256i Narrow32To16(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+}
+
+inline void Store256(std::uint8_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+inline __m256i Load256(const std::uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+std::uint64_t Bulk24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    for (; i + 19 <= samples; i += 16)
+        Store256(out + 2 * i, Narrow32To16(Divide32<8>(Widen24(in + 3 * i)),
+                                           Divide32<8>(Widen24(in + 3 * i + 24))));
+    return i;
+}
+
+std::uint64_t Bulk24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = Splat32(128);
+    for (; i + 35 <= samples; i += 32) {
+        __m256i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm256_add_epi32(Divide32<16>(Widen24(in + 3 * i + 24 * k)), midpoint);
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
+        Store256(out + i,
+                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    }
+    return i;
+}
+
+std::uint64_t BulkMonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    const __m128i first = _mm_setr_epi8(0, 1, 2, 0, 1, 2, 3, 4, 5, 3, 4, 5, 6, 7, 8, 6);
+    const __m128i second =
+        _mm_setr_epi8(7, 8, 9, 10, 11, 9, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1);
+    for (; i + 6 <= frames; i += 4) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6 * i), _mm_shuffle_epi8(raw, first));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6 * i + 16),
+                         _mm_shuffle_epi8(raw, second));
+    }
+    return i;
+}
+
+std::uint64_t Bulk16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = _mm256_set1_epi16(128), low = _mm256_set1_epi16(255);
+    for (; i + 32 <= samples; i += 32) {
+        __m256i v[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m256i x = Load256(in + 2 * i + 32 * k);
+            const __m256i bias = _mm256_and_si256(_mm256_srai_epi16(x, 15), low);
+            v[k] = _mm256_add_epi16(_mm256_srai_epi16(_mm256_add_epi16(x, bias), 8), midpoint);
+        }
+        Store256(out + i, _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8));
+    }
+    return i;
+}
+
+// The mean of each pair of 32-bit values, truncated toward zero, in order.
+inline __m256i PairMeans(__m256i a, __m256i b) {
+    const __m256i sums = _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);
+    return _mm256_srai_epi32(_mm256_add_epi32(sums, _mm256_srli_epi32(sums, 31)), 1);
+}
+
+std::uint64_t BulkStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        __m256i means[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m256i x = Load256(in + 4 * i + 32 * k);
+            const __m256i left = _mm256_srai_epi32(_mm256_slli_epi32(x, 16), 16);
+            const __m256i sum = _mm256_add_epi32(left, _mm256_srai_epi32(x, 16));
+            means[k] = _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_srli_epi32(sum, 31)), 1);
+        }
+        Store256(out + 2 * i, Narrow32To16(means[0], means[1]));
+    }
+    return i;
+}
+
+// Eight floats times Range, NaN made 0, clamped to -Range..Range-1 and truncated toward zero,
+// in the order of the scalar ScaledFloat.
+template <int Range> inline __m256i ScaledFloats(const std::uint8_t* p) {
+    const __m256 scaled = _mm256_mul_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(p)),
+                                        _mm256_set1_ps(float(Range)));
+    const __m256 number = _mm256_and_ps(scaled, _mm256_cmp_ps(scaled, scaled, _CMP_ORD_Q));
+    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(number, _mm256_set1_ps(float(-Range))),
+                                         _mm256_set1_ps(float(Range - 1)));
+    return _mm256_cvttps_epi32(clamped);
+}
+
+std::uint64_t BulkFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    for (; i + 16 <= samples; i += 16)
+        Store256(out + 2 * i, Narrow32To16(ScaledFloats<32768>(in + 4 * i),
+                                           ScaledFloats<32768>(in + 4 * i + 32)));
+    return i;
+}
+
+std::uint64_t BulkFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = Splat32(128);
+    for (; i + 32 <= samples; i += 32) {
+        __m256i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm256_add_epi32(ScaledFloats<128>(in + 4 * i + 32 * k), midpoint);
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
+        Store256(out + i,
+                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    }
+    return i;
+}
+
+// Eight 32-bit values' low three bytes to p; the 4 bytes after them are overwritten too.
+inline void StoreNarrow24(std::uint8_t* p, __m256i v) {
+    const __m256i packed = _mm256_shuffle_epi8(
+        v, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
+                            6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 12), _mm256_extracti128_si256(packed, 1));
+}
+
+// The sums of adjacent pairs of sixteen 32-bit values, in order.
+inline __m256i PairSums(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);
+}
+
+// The sums of each three adjacent values of twenty-four: each third of them sits in lanes of
+// its own across the three vectors, so two blends gather it and one permutation orders it.
+inline __m256i TripleSums(__m256i a, __m256i b, __m256i c) {
+    const __m256i first = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x92), c, 0x24);
+    const __m256i second = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x24), c, 0x49);
+    const __m256i third = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x49), c, 0x92);
+    return _mm256_add_epi32(
+        _mm256_add_epi32(
+            _mm256_permutevar8x32_epi32(first, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5)),
+            _mm256_permutevar8x32_epi32(second, _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6))),
+        _mm256_permutevar8x32_epi32(third, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7)));
+}
+
+// The sums of eight frames of 32-bit samples.
+template <std::uint32_t Channels> inline __m256i FrameSums(const std::int32_t* samples) {
+    __m256i v[Channels];
+    for (std::uint32_t k = 0; k < Channels; ++k)
+        v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 8 * k));
+    if constexpr (Channels == 3) {
+        return TripleSums(v[0], v[1], v[2]);
+    } else if constexpr (Channels == 4) {
+        return PairSums(PairSums(v[0], v[1]), PairSums(v[2], v[3]));
+    } else if constexpr (Channels == 6) {
+        return TripleSums(PairSums(v[0], v[1]), PairSums(v[2], v[3]), PairSums(v[4], v[5]));
+    } else if constexpr (Channels == 8) {
+        return PairSums(PairSums(PairSums(v[0], v[1]), PairSums(v[2], v[3])),
+                        PairSums(PairSums(v[4], v[5]), PairSums(v[6], v[7])));
+    } else {
+        std::int32_t sums[8];
+        for (std::uint32_t f = 0; f < 8; ++f) {
+            std::int32_t sum = 0;
+            for (std::uint32_t c = 0; c < Channels; ++c)
+                sum += samples[Channels * f + c];
+            sums[f] = sum;
+        }
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums));
+    }
+}
+
+// Frames of three to eight channels of 8-, 16- or 24-bit samples to their mean, 64 at a time:
+// the samples widened to 32 bits on the stack, eight frames summed in vector lanes, the sums
+// divided in double (exact, as in the plain loop) and narrowed back. Returns the frames done,
+// leaving at least two frames after them (the widening of three-byte samples reads, and their
+// narrowing writes, a few bytes beyond its own).
+template <typename Sample, std::uint32_t Channels>
+std::uint64_t BulkMix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    constexpr std::uint64_t kBatch = 64, width = Sample::Width;
+    std::int32_t samples[kBatch * Channels];
+    const __m256d count = _mm256_set1_pd(Channels);
+    const __m256 countFloat = _mm256_set1_ps(Channels);
+    std::uint64_t done = 0;
+    for (; done + kBatch + 2 <= frames; done += kBatch) {
+        const std::uint8_t* from = in + done * width * Channels;
+        for (std::uint64_t k = 0; k < kBatch * Channels / 8; ++k) {
+            __m256i wide;
+            if constexpr (width == 1)
+                wide = _mm256_cvtepu8_epi32(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 8 * k)));
+            else if constexpr (width == 2)
+                wide = _mm256_cvtepi16_epi32(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * k)));
+            else
+                wide = Widen24(from + 24 * k);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 8 * k), wide);
+        }
+        std::uint8_t* to = out + done * width;
+        for (std::uint64_t g = 0; g < kBatch / 8; ++g) {
+            const std::int32_t* group = samples + 8 * Channels * g;
+            const __m256i sum = FrameSums<Channels>(group);
+            __m256i mean;
+            if constexpr (width <= 2) {
+                // Sums below 2^19 in size are exact in float, and their quotient's rounding
+                // error (below 2^-5) is smaller than its distance, at least 1/8, to the next
+                // whole number that is not the quotient itself.
+                mean = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(sum), countFloat));
+            } else {
+                const __m128i low = _mm256_cvttpd_epi32(
+                    _mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sum)), count));
+                const __m128i high = _mm256_cvttpd_epi32(
+                    _mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(sum, 1)), count));
+                mean = _mm256_set_m128i(high, low);
+            }
+            if constexpr (width == 1) {
+                const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(mean, mean), mean);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 8 * g),
+                                 _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+                                     bytes, _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4))));
+            } else if constexpr (width == 2) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * g),
+                                 _mm256_castsi256_si128(_mm256_permute4x64_epi64(
+                                     _mm256_packs_epi32(mean, mean), 0xD8)));
+            } else {
+                StoreNarrow24(to + 24 * g, mean);
+            }
+        }
+    }
+    return done;
+}
+#else
+#define TESSALY_KERNEL_BULK 0
+#endif
+
+#ifndef TESSALY_KERNEL_SCALAR
+// Four three-byte samples are three 32-bit words; moved as whole words, each sample is a few
+// shifts within its lane, which the compiler turns into vector code, where bytes three apart
+// would be read one at a time. Each sample comes out in the top three bytes of its word, its
+// low byte zero, so that an arithmetic shift gives its value.
+struct Quad {
+    std::uint32_t S[4];
+};
+
+inline Quad LoadQuad24(const std::uint8_t* p) {
+    const std::uint32_t w0 = Load32(p), w1 = Load32(p + 4), w2 = Load32(p + 8);
+    return {
+        {w0 << 8, (w0 >> 24 << 8) | (w1 << 16), (w1 >> 16 << 8) | (w2 << 24), w2 & 0xFFFFFF00u}};
+}
+
+// Four values' low three bytes, as three words.
+inline void StoreQuad24(std::uint8_t* p, const std::uint32_t (&v)[4]) {
+    Store32(p, (v[0] & 0xFFFFFF) | (v[1] << 24));
+    Store32(p + 4, ((v[1] >> 8) & 0xFFFF) | (v[2] << 16));
+    Store32(p + 8, ((v[2] >> 16) & 0xFF) | (v[3] << 8));
+}
+
+// A sample in the top three bytes of its word divided by 2^shift (8: 256, 16: 65536),
+// truncating toward zero: a negative value is raised by the divisor less one first.
+template <int Shift> inline std::int32_t DivideTop24(std::uint32_t top) {
+    const std::int32_t value = static_cast<std::int32_t>(top) >> 8;
+    return (value + ((value >> 31) & ((1 << Shift) - 1))) >> Shift;
+}
+
+// The frames of a three-byte mix are taken a batch at a time through 32-bit values on the
+// stack: the samples widened, then summed a frame at a time, then narrowed again. Eight
+// samples below 2^23 in size sum to below 2^26, and the division truncates toward zero as
+// the one in double does.
+constexpr std::uint64_t kMixBatch = 256;
+
+template <std::uint32_t Channels>
+inline void MixBatches24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::int32_t samples[kMixBatch * Channels];
+    std::uint32_t means[kMixBatch];
+    for (std::uint64_t done = 0; done + 4 <= frames;) {
+        // Whole quads only; the last frames go through the plain loop.
+        const std::uint64_t count = std::min(kMixBatch, (frames - done) / 4 * 4);
+        const std::uint8_t* from = in + done * 3 * Channels;
+        std::uint8_t* to = out + done * 3;
+#if TESSALY_KERNEL_BULK
+        // Whole vectors of eight, with room for what they read and write beyond their frames.
+        if (count == kMixBatch && frames - done >= count + 2) {
+            for (std::uint64_t k = 0; k < count * Channels / 8; ++k)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 8 * k),
+                                    Widen24(from + 24 * k));
+            for (std::uint64_t k = 0; k < count / 8; ++k) {
+                __m256i mean;
+                if constexpr (Channels == 2) {
+                    mean = PairMeans(
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 16 * k)),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 16 * k + 8)));
+                } else {
+                    std::int32_t sums[8];
+                    for (std::uint64_t f = 0; f < 8; ++f) {
+                        std::int32_t sum = 0;
+                        for (std::uint32_t c = 0; c < Channels; ++c)
+                            sum += samples[Channels * (8 * k + f) + c];
+                        sums[f] = sum / static_cast<std::int32_t>(Channels);
+                    }
+                    mean = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums));
+                }
+                StoreNarrow24(to + 24 * k, mean);
+            }
+            done += count;
+            continue;
+        }
+#endif
+        for (std::uint64_t q = 0; q < count * Channels / 4; ++q) {
+            const Quad quad = LoadQuad24(from + 12 * q);
+            for (int k = 0; k < 4; ++k)
+                samples[4 * q + k] = static_cast<std::int32_t>(quad.S[k]) >> 8;
+        }
+        for (std::uint64_t f = 0; f < count; ++f) {
+            std::int32_t sum = 0;
+            for (std::uint32_t c = 0; c < Channels; ++c)
+                sum += samples[Channels * f + c];
+            means[f] = static_cast<std::uint32_t>(sum / static_cast<std::int32_t>(Channels));
+        }
+        for (std::uint64_t q = 0; q < count / 4; ++q) {
+            const std::uint32_t quad[4] = {means[4 * q], means[4 * q + 1], means[4 * q + 2],
+                                           means[4 * q + 3]};
+            StoreQuad24(to + 12 * q, quad);
+        }
+        done += count;
+    }
+}
+#endif
+
 // The count is a constant for the usual layouts, so the inner loop unrolls into straight code.
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
@@ -175,8 +530,39 @@ inline void MixFrames(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
         Sum sum = zero;
         for (std::uint32_t c = 0; c < count; ++c)
             sum += Sample::Load(in + frameSize * f + Sample::Width * c);
+        // Which of two NaNs an addition keeps depends on the order of its operands, which the
+        // compiler is free to swap: a NaN sum is formed again keeping the first NaN it meets,
+        // whether a sample's or the one that infinities of both signs make.
+        if (sum != sum) [[unlikely]] {
+            sum = zero;
+            for (std::uint32_t c = 0; c < count; ++c) {
+                const Sum sample = Sample::Load(in + frameSize * f + Sample::Width * c);
+                sum = sum != sum ? sum : sample != sample ? sample : sum + sample;
+            }
+        }
         Sample::Store(out + Sample::Width * f, sum / static_cast<Sum>(count));
     }
+}
+
+template <typename Sample, std::uint32_t FixedChannels>
+inline void MixFixed(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+#if TESSALY_KERNEL_BULK
+    if constexpr (FixedChannels >= 3 && Sample::Width <= 3) {
+        const std::uint64_t done = BulkMix<Sample, FixedChannels>(in, out, frames);
+        in += done * Sample::Width * FixedChannels;
+        out += done * Sample::Width;
+        frames -= done;
+    }
+#endif
+#ifndef TESSALY_KERNEL_SCALAR
+    if constexpr (std::is_same_v<Sample, Pcm24>) {
+        MixBatches24<FixedChannels>(in, out, frames);
+        const std::uint64_t done = frames / 4 * 4;
+        return MixFrames<Sample, FixedChannels>(in + done * 3 * FixedChannels, out + done * 3,
+                                                frames - done, FixedChannels);
+    }
+#endif
+    MixFrames<Sample, FixedChannels>(in, out, frames, FixedChannels);
 }
 
 template <typename Sample>
@@ -184,15 +570,19 @@ inline void Mix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                 std::uint32_t channels) {
     switch (channels) {
     case 2:
-        return MixFrames<Sample, 2>(in, out, frames, channels);
+        return MixFixed<Sample, 2>(in, out, frames);
     case 3:
-        return MixFrames<Sample, 3>(in, out, frames, channels);
+        return MixFixed<Sample, 3>(in, out, frames);
     case 4:
-        return MixFrames<Sample, 4>(in, out, frames, channels);
+        return MixFixed<Sample, 4>(in, out, frames);
+    case 5:
+        return MixFixed<Sample, 5>(in, out, frames);
     case 6:
-        return MixFrames<Sample, 6>(in, out, frames, channels);
+        return MixFixed<Sample, 6>(in, out, frames);
+    case 7:
+        return MixFixed<Sample, 7>(in, out, frames);
     case 8:
-        return MixFrames<Sample, 8>(in, out, frames, channels);
+        return MixFixed<Sample, 8>(in, out, frames);
     default:
         return MixFrames<Sample, 0>(in, out, frames, channels);
     }
@@ -204,7 +594,6 @@ inline void Mix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
 namespace TESSALY_KERNEL_SET {
 #endif
 
-TESSALY_KERNEL
 void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     // (in - 128) * 256: the byte with its top bit flipped becomes the high byte.
     for (std::uint64_t i = 0; i < samples; ++i) {
@@ -213,9 +602,12 @@ void Convert8To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
     }
 }
 
-TESSALY_KERNEL
 void Convert16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = Bulk16To8(in, out, samples);
+#endif
+    for (; i < samples; ++i) {
         const auto value = static_cast<std::int16_t>(Load16(in + 2 * i));
         // 255 added to a negative value makes the shift truncate toward zero, as division does.
         const auto bias = static_cast<std::int16_t>((value >> 15) & 0xFF);
@@ -223,7 +615,6 @@ void Convert16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         out[2 * i] = in[i];
@@ -231,7 +622,6 @@ void MonoToStereo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fram
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint16_t sample = Load16(in + 2 * i);
@@ -240,7 +630,6 @@ void MonoToStereo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void StereoToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint16_t frame = Load16(in + 2 * i);
@@ -248,9 +637,12 @@ void StereoToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fram
     }
 }
 
-TESSALY_KERNEL
 void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkStereoToMono16(in, out, frames);
+#endif
+    for (; i < frames; ++i) {
         const auto left = static_cast<std::int16_t>(Load16(in + 4 * i));
         const auto right = static_cast<std::int16_t>(Load16(in + 4 * i + 2));
         // The halves' sum, with the carry of their low bits, is the mean rounded down, all in
@@ -261,62 +653,97 @@ void StereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void Convert24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i)
+    std::uint64_t i = 0;
+#ifndef TESSALY_KERNEL_SCALAR
+#if TESSALY_KERNEL_BULK
+    i = Bulk24To16(in, out, samples);
+#endif
+    for (; i + 4 <= samples; i += 4) {
+        const Quad quad = LoadQuad24(in + 3 * i);
+        for (int k = 0; k < 4; ++k)
+            Store16(out + 2 * (i + k), static_cast<std::uint16_t>(DivideTop24<8>(quad.S[k])));
+    }
+#endif
+    for (; i < samples; ++i)
         Store16(out + 2 * i, static_cast<std::uint16_t>(Load24(in + 3 * i) / 256));
 }
 
-TESSALY_KERNEL
 void Convert24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i)
+    std::uint64_t i = 0;
+#ifndef TESSALY_KERNEL_SCALAR
+#if TESSALY_KERNEL_BULK
+    i = Bulk24To8(in, out, samples);
+#endif
+    for (; i + 4 <= samples; i += 4) {
+        const Quad quad = LoadQuad24(in + 3 * i);
+        for (int k = 0; k < 4; ++k)
+            out[i + k] = static_cast<std::uint8_t>(DivideTop24<16>(quad.S[k]) + 128);
+    }
+#endif
+    for (; i < samples; ++i)
         out[i] = static_cast<std::uint8_t>(Load24(in + 3 * i) / 65536 + 128);
 }
 
-TESSALY_KERNEL
 void Convert32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i)
         Store16(out + 2 * i,
                 static_cast<std::uint16_t>(static_cast<std::int32_t>(Load32(in + 4 * i)) / 65536));
 }
 
-TESSALY_KERNEL
 void Convert32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     for (std::uint64_t i = 0; i < samples; ++i)
         out[i] = static_cast<std::uint8_t>(
             static_cast<std::int32_t>(Load32(in + 4 * i)) / 16777216 + 128);
 }
 
-TESSALY_KERNEL
 void ConvertFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    FloatTo16<Float32>(in, out, samples);
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkFloat32To16(in, out, samples);
+#endif
+    FloatTo16<Float32>(in + 4 * i, out + 2 * i, samples - i);
 }
 
-TESSALY_KERNEL
 void ConvertFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    FloatTo8<Float32>(in, out, samples);
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkFloat32To8(in, out, samples);
+#endif
+    FloatTo8<Float32>(in + 4 * i, out + i, samples - i);
 }
 
-TESSALY_KERNEL
 void ConvertFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     FloatTo16<Float64>(in, out, samples);
 }
 
-TESSALY_KERNEL
 void ConvertFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     FloatTo8<Float64>(in, out, samples);
 }
 
-TESSALY_KERNEL
 void MonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#ifndef TESSALY_KERNEL_SCALAR
+#if TESSALY_KERNEL_BULK
+    i = BulkMonoToStereo24(in, out, frames);
+#endif
+    for (; i + 4 <= frames; i += 4) {
+        const Quad quad = LoadQuad24(in + 3 * i);
+        const std::uint32_t first[4] = {quad.S[0] >> 8, quad.S[0] >> 8, quad.S[1] >> 8,
+                                        quad.S[1] >> 8};
+        const std::uint32_t second[4] = {quad.S[2] >> 8, quad.S[2] >> 8, quad.S[3] >> 8,
+                                         quad.S[3] >> 8};
+        StoreQuad24(out + 6 * i, first);
+        StoreQuad24(out + 6 * i + 12, second);
+    }
+#endif
+    for (; i < frames; ++i) {
         const std::int32_t sample = Load24(in + 3 * i);
         Store24(out + 6 * i, sample);
         Store24(out + 6 * i + 3, sample);
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint32_t sample = Load32(in + 4 * i);
@@ -325,7 +752,6 @@ void MonoToStereo32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void MonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint64_t sample = Load64(in + 8 * i);
@@ -334,37 +760,31 @@ void MonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
     }
 }
 
-TESSALY_KERNEL
 void MixToMono8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                 std::uint32_t channels) {
     Mix<Pcm8>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                  std::uint32_t channels) {
     Mix<Pcm16>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMono24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                  std::uint32_t channels) {
     Mix<Pcm24>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                  std::uint32_t channels) {
     Mix<Pcm32>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMonoFloat32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
     Mix<Float32>(in, out, frames, channels);
 }
 
-TESSALY_KERNEL
 void MixToMonoFloat64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,
                       std::uint32_t channels) {
     Mix<Float64>(in, out, frames, channels);

@@ -1,86 +1,90 @@
-// The sample kernels for executables that cannot pick function clones when they load (no GNU
-// ifunc): SampleConversion.cpp is built once per instruction set, each in its own namespace,
-// and each kernel here runs the widest build the processor supports, chosen at its first call.
+// SampleConversion.cpp is built once per instruction set, each in its own namespace; the public
+// kernels run the widest build the processor supports, chosen at the first call. The choice
+// is made then, not by the loader, so that it runs after a sanitizer's runtime has started.
 #include "SampleConversion.h"
+#include "SampleKernelSets.h"
+
+#include <initializer_list>
+
+#define TESSALY_DECLARE_KERNEL(Name) decltype(::Name) Name;
+#define TESSALY_TABLE_ENTRY(Name) &Name,
+
+#define TESSALY_KERNEL_TABLE(Set)                                                                  \
+    namespace Set {                                                                                \
+    TESSALY_SAMPLE_KERNELS(TESSALY_DECLARE_KERNEL, TESSALY_DECLARE_KERNEL)                         \
+    constexpr SampleKernels kTable{                                                                \
+        TESSALY_SAMPLE_KERNELS(TESSALY_TABLE_ENTRY, TESSALY_TABLE_ENTRY)};                         \
+    }
+
+TESSALY_KERNEL_TABLE(kernels_scalar)
+TESSALY_KERNEL_TABLE(kernels_baseline)
+#ifdef TESSALY_KERNEL_X86
+TESSALY_KERNEL_TABLE(kernels_avx2)
+TESSALY_KERNEL_TABLE(kernels_avx512)
+#endif
+
+const SampleKernels* KernelsOf(KernelSet set) {
+    switch (set) {
+    case KernelSet::Scalar:
+        return &kernels_scalar::kTable;
+    case KernelSet::Baseline:
+        return &kernels_baseline::kTable;
+#ifdef TESSALY_KERNEL_X86
+    case KernelSet::AVX2:
+        __builtin_cpu_init(); // may run before the runtime's own initialisation does it
+        return __builtin_cpu_supports("avx2") ? &kernels_avx2::kTable : nullptr;
+    case KernelSet::AVX512:
+        // What -march=x86-64-v4 lets the compiler use.
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                       __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+                       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") &&
+                       __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma")
+                   ? &kernels_avx512::kTable
+                   : nullptr;
+#else
+    case KernelSet::AVX2:
+    case KernelSet::AVX512:
+        break;
+#endif
+    }
+    return nullptr;
+}
 
 namespace {
 
-enum class KernelSet { AVX512, AVX2, Baseline };
+struct Picked {
+    KernelSet Set;
+    const SampleKernels* Kernels;
+};
 
-KernelSet SupportedSet() {
-    __builtin_cpu_init(); // may run before the runtime's own initialisation does it
-    if (__builtin_cpu_supports("x86-64-v4"))
-        return KernelSet::AVX512;
-    if (__builtin_cpu_supports("avx2"))
-        return KernelSet::AVX2;
-    return KernelSet::Baseline;
+Picked Widest() {
+    for (KernelSet set : {KernelSet::AVX512, KernelSet::AVX2})
+        if (const SampleKernels* kernels = KernelsOf(set))
+            return {set, kernels};
+    return {KernelSet::Baseline, KernelsOf(KernelSet::Baseline)};
 }
 
-template <typename Kernel> Kernel Pick(Kernel avx512, Kernel avx2, Kernel baseline) {
-    static const KernelSet supported = SupportedSet();
-    switch (supported) {
-    case KernelSet::AVX512:
-        return avx512;
-    case KernelSet::AVX2:
-        return avx2;
-    case KernelSet::Baseline:
-        break;
-    }
-    return baseline;
+const Picked& Pick() {
+    static const Picked picked = Widest();
+    return picked;
 }
 
 } // namespace
 
-// Declares Name in each set's namespace, with the type of the public kernel.
-#define TESSALY_DECLARE_SETS(Name)                                                                 \
-    namespace kernels_avx512 {                                                                     \
-    decltype(::Name) Name;                                                                         \
-    }                                                                                              \
-    namespace kernels_avx2 {                                                                       \
-    decltype(::Name) Name;                                                                         \
-    }                                                                                              \
-    namespace kernels_baseline {                                                                   \
-    decltype(::Name) Name;                                                                         \
-    }
+KernelSet PickedKernelSet() {
+    return Pick().Set;
+}
 
-#define TESSALY_PICKED(Name)                                                                       \
-    Pick(&kernels_avx512::Name, &kernels_avx2::Name, &kernels_baseline::Name)
-
-#define TESSALY_KERNEL(Name)                                                                       \
-    TESSALY_DECLARE_SETS(Name)                                                                     \
+#define TESSALY_PICKED_KERNEL(Name)                                                                \
     void Name(const std::uint8_t* in, std::uint8_t* out, std::uint64_t count) {                    \
-        static const auto run = TESSALY_PICKED(Name);                                              \
-        run(in, out, count);                                                                       \
+        Pick().Kernels->Name(in, out, count);                                                      \
     }
 
-#define TESSALY_MIX_KERNEL(Name)                                                                   \
-    TESSALY_DECLARE_SETS(Name)                                                                     \
+#define TESSALY_PICKED_MIX_KERNEL(Name)                                                            \
     void Name(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames,                     \
               std::uint32_t channels) {                                                            \
-        static const auto run = TESSALY_PICKED(Name);                                              \
-        run(in, out, frames, channels);                                                            \
+        Pick().Kernels->Name(in, out, frames, channels);                                           \
     }
 
-TESSALY_KERNEL(Convert8To16)
-TESSALY_KERNEL(Convert16To8)
-TESSALY_KERNEL(MonoToStereo8)
-TESSALY_KERNEL(MonoToStereo16)
-TESSALY_KERNEL(StereoToMono8)
-TESSALY_KERNEL(StereoToMono16)
-TESSALY_KERNEL(Convert24To16)
-TESSALY_KERNEL(Convert24To8)
-TESSALY_KERNEL(Convert32To16)
-TESSALY_KERNEL(Convert32To8)
-TESSALY_KERNEL(ConvertFloat32To16)
-TESSALY_KERNEL(ConvertFloat32To8)
-TESSALY_KERNEL(ConvertFloat64To16)
-TESSALY_KERNEL(ConvertFloat64To8)
-TESSALY_KERNEL(MonoToStereo24)
-TESSALY_KERNEL(MonoToStereo32)
-TESSALY_KERNEL(MonoToStereo64)
-TESSALY_MIX_KERNEL(MixToMono8)
-TESSALY_MIX_KERNEL(MixToMono16)
-TESSALY_MIX_KERNEL(MixToMono24)
-TESSALY_MIX_KERNEL(MixToMono32)
-TESSALY_MIX_KERNEL(MixToMonoFloat32)
-TESSALY_MIX_KERNEL(MixToMonoFloat64)
+TESSALY_SAMPLE_KERNELS(TESSALY_PICKED_KERNEL, TESSALY_PICKED_MIX_KERNEL)
