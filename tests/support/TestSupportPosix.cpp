@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -87,4 +88,15 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
 
 bool HaveProgram(const std::string& name) {
     return RunProgram({"sh", "-c", "command -v " + name}).ExitCode == 0;
+}
+
+bool SignalPending(int pid, int signal) {
+    // The process's own pending set and its main thread's, in hexadecimal masks.
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    const unsigned long long bit = 1ull << (signal - 1);
+    for (std::string line; std::getline(status, line);)
+        if ((line.starts_with("ShdPnd:") || line.starts_with("SigPnd:")) &&
+            (std::stoull(line.substr(7), nullptr, 16) & bit) != 0)
+            return true;
+    return false;
 }
