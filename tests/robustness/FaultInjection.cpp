@@ -89,8 +89,10 @@ void HoldUp(double milliseconds) {
 // A slow disk: writes to files take their time; pipes, sockets and terminals do not.
 void HoldUpFileWrite(int fd) {
     static const long milliseconds = Setting("TESSALY_SLOW_WRITE_MS");
-    if (milliseconds > 0 && IsRegularFile(fd))
+    if (milliseconds > 0 && IsRegularFile(fd)) {
+        Note("slow write");
         HoldUp(static_cast<double>(milliseconds));
+    }
 }
 
 // The bytes written to each open file and not yet flushed, by descriptor.
