@@ -33,8 +33,10 @@ TEST(SentSignal, BusErrorEndsTheRun) {
     args.insert(args.end(), 30, in / "long.wav");
     // The sanitizer's report of a bus error would stand in for the default action.
     const char* asan = std::getenv("ASAN_OPTIONS");
+    const char* tsan = std::getenv("TSAN_OPTIONS");
     ChildOptions options{
-        .Env = {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":handle_sigbus=0"}};
+        .Env = {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":handle_sigbus=0",
+                "TSAN_OPTIONS=" + std::string(tsan ? tsan : "") + ":handle_sigbus=0"}};
     options.Signal = SIGBUS;
     // Sent once the first file, mapped, is saved: the guard is in place.
     options.SignalWhen = [&] { return FileExists(out / "long.wav"); };
