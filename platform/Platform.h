@@ -101,6 +101,11 @@ bool FindReplaced(const std::string& path, ReplacedFile& replaced);
 File CreateSuccessor(const ReplacedFile& replaced, std::string& name);
 // Makes the written bytes durable before they replace a file; false on failure.
 bool FlushToDisk(const File& file);
+// Writes [offset, offset + length) of the file out to the disk and waits for it, so that a
+// flush can go a step at a time and FlushToDisk then has little left to do. Where the system
+// can only flush a file whole (Windows), it does nothing and FlushToDisk does it all; false on
+// failure.
+bool FlushRange(const File& file, std::uint64_t offset, std::uint64_t length);
 // Puts the closed successor named name in place of the replaced file, in one step; false when
 // it cannot. The lock may be let go first where a locked file cannot be replaced.
 bool PutInPlace(const std::string& name, ReplacedFile& replaced);

@@ -345,6 +345,12 @@ bool FlushToDisk(const File& file) {
     return FlushFileBuffers(Handle(file)) != 0;
 }
 
+bool FlushRange(const File&, std::uint64_t, std::uint64_t) {
+    // FlushFileBuffers flushes a file whole, and nothing flushes a part of it: FlushToDisk
+    // does it all.
+    return true;
+}
+
 bool PutInPlace(const std::string& name, ReplacedFile& replaced) {
     // An open file cannot be replaced: the lock goes first. ReplaceFileW gives the successor
     // the replaced file's attributes and security, as a save over a file keeps them.

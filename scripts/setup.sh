@@ -15,7 +15,7 @@ PACKAGES=(
     # man pages and icon renders
     scdoc librsvg2-bin
     # tests and their peers
-    libgtest-dev libgmock-dev sox ffmpeg espeak-ng python3 xvfb xauth
+    libgtest-dev libgmock-dev sox ffmpeg espeak-ng python3 xvfb xauth strace
     # the end-to-end drop test's drag source: X11 with XTest
     libx11-dev libxtst-dev
     # the window in Wayland sessions, and the Wayland drop test's headless compositor

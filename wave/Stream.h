@@ -109,10 +109,11 @@ private:
 };
 
 // Writes a file so that no failure loses data: the bytes go to a fresh temporary file in the
-// destination's folder, which Commit() flushes and puts in place of the destination. Until then
-// the destination is untouched; an uncommitted stream removes its temporary file. Writes count
-// their bytes on monitor, if any. Once a stop is asked of monitor or the program (StopRequest),
-// no stream is made, no write goes on and none is committed: each raises EWorkStopped.
+// destination's folder, which Commit() flushes (a step at a time when it replaces a file) and
+// puts in place of the destination. Until then the destination is untouched; an uncommitted
+// stream removes its temporary file. Writes count their bytes on monitor, if any. Once a stop
+// is asked of monitor or the program (StopRequest), no stream is made, no write or flush step
+// goes on and none is committed: each raises EWorkStopped.
 class TFileReplaceStream : public TStream {
 public:
     explicit TFileReplaceStream(const std::string& fileName,

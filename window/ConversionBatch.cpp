@@ -42,8 +42,7 @@ void TConversionBatch::Run() {
             BeginFile(index);
             readAhead.Starting(Paths, index);
             ResultRow row = ConvertFile(Paths[index], Settings, WavesParent, Wave);
-            QMetaObject::invokeMethod(
-                this, [this, row = std::move(row)] { emit RowReady(row); }, Qt::QueuedConnection);
+            Hand([&] { Rows.push_back(std::move(row)); });
         }
     } catch (const EWorkStopped&) {
         // The file in hand was given up: it has no row.
@@ -52,6 +51,32 @@ void TConversionBatch::Run() {
     }
     FileIndex.store(-1);
     Wave.SetMonitor(nullptr);
-    QMetaObject::invokeMethod(
-        this, [this, failure] { emit Finished(failure); }, Qt::QueuedConnection);
+    Hand([&] {
+        Ended = true;
+        Failure = failure;
+    });
+}
+
+template <typename Change> void TConversionBatch::Hand(Change change) {
+    {
+        const std::lock_guard lock(Lock);
+        change();
+    }
+    QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
+}
+
+void TConversionBatch::Deliver() {
+    std::vector<ResultRow> rows;
+    bool ended = false;
+    std::exception_ptr failure;
+    {
+        const std::lock_guard lock(Lock);
+        rows.swap(Rows);
+        ended = std::exchange(Ended, false);
+        failure = Failure;
+    }
+    for (const ResultRow& row : rows)
+        emit RowReady(row);
+    if (ended)
+        emit Finished(failure);
 }

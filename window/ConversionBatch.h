@@ -1,8 +1,8 @@
 // One drop's files converted on a thread of their own, one after the other in drop order,
 // through the window's wave component, so that the window's thread serves its event loop all
 // the while: it answers the desktop, paints, and takes further drops. Each file's row comes
-// back to the window's thread by a queued signal; how far the file in hand has come is data
-// the batch publishes, which the window reads when it paints.
+// back to the window's thread by a signal, emitted there; how far the file in hand has come is
+// data the batch publishes, which the window reads when it paints.
 #pragma once
 
 #include "ConversionSettings.h"
@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +51,12 @@ signals:
 private:
     void Run();
     void BeginFile(std::size_t index);
+    // Hands what change makes to the window's thread, which then calls Deliver. All that
+    // crosses the threads does so under Lock: the call that wakes the window's thread carries
+    // nothing, as a race detector sees no lock inside Qt's event queue.
+    template <typename Change> void Hand(Change change);
+    // Emits the rows handed over, then Finished once the batch has ended.
+    Q_INVOKABLE void Deliver();
 
     const std::vector<std::string> Paths;
     const ConversionSettings Settings;
@@ -59,4 +66,8 @@ private:
     // The file in hand, whose progress the monitor follows.
     std::atomic<int> FileIndex{-1};
     std::thread Worker;
+    std::mutex Lock;
+    std::vector<ResultRow> Rows; // handed over, not yet delivered
+    bool Ended = false;
+    std::exception_ptr Failure;
 };

@@ -35,7 +35,14 @@ int main(int argc, char** argv) {
     RegisterDesignFontSubstitution();
     TForm1 form;
     form.show();
-    // A logout, kill or Ctrl-C closes the window as its close button does.
-    SignalCloser closer([&form] { form.close(); });
+    // A logout, kill or Ctrl-C closes the window as its close button does, and first whatever
+    // else is up (a message box, the folder dialog): a dialog's own event loop returns as if it
+    // were cancelled, so no window outlives the form.
+    SignalCloser closer([&form] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window != &form && window->isVisible() && !window->close())
+                window->hide();
+        form.close();
+    });
     return application.exec();
 }

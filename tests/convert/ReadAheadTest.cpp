@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -50,6 +52,38 @@ TEST(ReadAhead, ALookupThatHangsDelaysNoStart) {
         EXPECT_EQ(released.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
     }
     release->set_value();
+}
+
+// Each start wakes the advising thread for the file that enters the window, however long the
+// batch; and once the batch ends, the thread ends too (it holds its copy of the advice).
+TEST(ReadAhead, EveryQueuedFileIsAdvisedAndTheThreadEndsWithTheBatch) {
+    struct Advised {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        std::size_t Count = 0;
+    };
+    auto advised = std::make_shared<Advised>();
+    const std::weak_ptr<Advised> held = advised;
+    {
+        ReadAhead readAhead([advised](const std::string&) {
+            const std::lock_guard lock(advised->Lock);
+            ++advised->Count;
+            advised->Changed.notify_all();
+        });
+        const std::vector<std::string> paths(3 * kFilesReadAhead, "any.wav");
+        for (std::size_t index = 0; index + kFilesReadAhead + 1 < paths.size(); ++index) {
+            readAhead.Starting(paths, index);
+            std::unique_lock lock(advised->Lock);
+            ASSERT_TRUE(advised->Changed.wait_for(
+                lock, std::chrono::seconds(20),
+                [&] { return advised->Count == index + kFilesReadAhead; }))
+                << "file " << index + kFilesReadAhead << " not advised";
+        }
+    }
+    advised.reset();
+    for (int wait = 0; wait < 2000 && !held.expired(); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(held.expired()) << "the advising thread outlived its batch";
 }
 
 } // namespace

@@ -86,8 +86,13 @@ int WaitWithDeadline(pid_t pid, const ChildOptions& options, int master, ChildRe
     while (waitpid(pid, &status, WNOHANG) == 0) {
         DrainTerminal(master, result.Terminal);
         if (!signalled && options.SignalWhen())
-            for (int sent = 0; sent < options.SignalCount; ++sent)
+            for (int sent = 0; sent < options.SignalCount; ++sent) {
+                // Two signals sent back to back would merge into one while pending.
+                for (int wait = 0; sent != 0 && wait < 5000 && SignalPending(pid, options.Signal);
+                     ++wait)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 signalled = kill(pid, options.Signal) == 0;
+            }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -166,6 +171,12 @@ void OpenToAll(const std::string& path) {
 void GiveToNobody(const std::string& path) {
     if (chown(path.c_str(), kNobody, kNobody) != 0)
         throw std::runtime_error("cannot hand " + path + " to nobody");
+}
+
+std::vector<std::string> InterposerEnvironment(const std::string& log) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY, "TESSALY_FAULT_LOG=" + log,
+            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
 }
 
 std::vector<std::string> RowFields(const std::string& row) {

@@ -26,7 +26,7 @@ struct ChildOptions {
     // signal's default action (ignored with SignalIgnored, as under nohup), and dumps no core.
     int Signal = 0;
     bool SignalIgnored = false;
-    int SignalCount = 1; // sent that many times in a row
+    int SignalCount = 1; // sent that many times, each once the one before has been taken
     std::function<bool()> SignalWhen{};
 };
 
@@ -61,6 +61,10 @@ private:
 // "nobody".
 void OpenToAll(const std::string& path);
 void GiveToNobody(const std::string& path);
+
+// The fault-injection interposer, noting its faults in log. It loads before the sanitizer
+// runtime, which would refuse to start.
+std::vector<std::string> InterposerEnvironment(const std::string& log);
 
 // The fields of a result row split at every "|"; the last one keeps its leading arrow.
 std::vector<std::string> RowFields(const std::string& row);

@@ -3,12 +3,15 @@
 // the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, cuts the file
 // TESSALY_CUT_FILE names to 4096 bytes just before the N-th write when TESSALY_CUT_AT_WRITE says
 // N (another program cutting a source while its result is written), holds up every write
-// to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), and
+// to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), makes flushing cost
+// TESSALY_SLOW_FLUSH_MS_PER_MIB milliseconds for each MiB written and not yet flushed (fsync
+// and fdatasync pay for the whole file, sync_file_range for its own range), and
 // notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
 // standard input, output and error are passed through uncounted: the result rows must reach
-// the test.
+// the test. A hold-up lasts its whole time, signals or not, as a disk's does.
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +35,8 @@ using RenameFn = int (*)(const char*, const char*);
 using RenameAtFn = int (*)(int, const char*, int, const char*);
 using RenameAt2Fn = int (*)(int, const char*, int, const char*, unsigned);
 using CallocFn = void* (*)(size_t, size_t);
+using SyncFileRangeFn = int (*)(int, off64_t, off64_t, unsigned);
+using CloseFn = int (*)(int);
 
 void Note(const char* what) {
     const char* log = std::getenv("TESSALY_FAULT_LOG");
@@ -70,15 +76,56 @@ bool FailThisWrite(int fd) {
     return true;
 }
 
+long Setting(const char* variable) {
+    const char* text = std::getenv(variable);
+    return text ? std::strtol(text, nullptr, 10) : 0;
+}
+
+bool IsRegularFile(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void HoldUp(double milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(std::fmod(milliseconds, 1000.0) * 1e6)};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
 // A slow disk: writes to files take their time; pipes, sockets and terminals do not.
 void HoldUpFileWrite(int fd) {
-    static const long milliseconds = [] {
-        const char* text = std::getenv("TESSALY_SLOW_WRITE_MS");
-        return text ? std::strtol(text, nullptr, 10) : 0;
-    }();
-    struct stat st {};
-    if (milliseconds > 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        usleep(static_cast<useconds_t>(milliseconds * 1000));
+    static const long milliseconds = Setting("TESSALY_SLOW_WRITE_MS");
+    if (milliseconds > 0 && IsRegularFile(fd)) {
+        Note("slow write");
+        HoldUp(static_cast<double>(milliseconds));
+    }
+}
+
+// The bytes written to each open file and not yet flushed, by descriptor.
+constexpr int kTracked = 4096;
+std::atomic<long long> unflushed[kTracked];
+
+void Wrote(int fd, ssize_t bytes) {
+    if (bytes > 0 && fd > STDERR_FILENO && fd < kTracked && IsRegularFile(fd))
+        unflushed[fd] += bytes;
+}
+
+// Flushing up to limit bytes of the file (all of it when limit is negative) takes its time.
+void HoldUpFlush(int fd, long long limit) {
+    static const long perMiB = Setting("TESSALY_SLOW_FLUSH_MS_PER_MIB");
+    if (fd < 0 || fd >= kTracked)
+        return;
+    long long bytes = unflushed[fd].load();
+    if (limit >= 0 && limit < bytes)
+        bytes = limit;
+    unflushed[fd] -= bytes;
+    if (perMiB <= 0 || bytes <= 0)
+        return;
+    char line[48];
+    std::snprintf(line, sizeof line, "flush %lld", bytes);
+    Note(line);
+    HoldUp(static_cast<double>(bytes) * static_cast<double>(perMiB) / (1 << 20));
 }
 
 } // namespace
@@ -90,7 +137,9 @@ ssize_t write(int fd, const void* buffer, size_t count) {
         return -1;
     HoldUpFileWrite(fd);
     static const WriteFn real = Next<WriteFn>("write");
-    return real(fd, buffer, count);
+    const ssize_t written = real(fd, buffer, count);
+    Wrote(fd, written);
+    return written;
 }
 
 ssize_t writev(int fd, const iovec* pieces, int count) {
@@ -98,7 +147,9 @@ ssize_t writev(int fd, const iovec* pieces, int count) {
         return -1;
     HoldUpFileWrite(fd);
     static const WritevFn real = Next<WritevFn>("writev");
-    return real(fd, pieces, count);
+    const ssize_t written = real(fd, pieces, count);
+    Wrote(fd, written);
+    return written;
 }
 
 int fsync(int fd) {
@@ -106,6 +157,7 @@ int fsync(int fd) {
         errno = EIO;
         return -1;
     }
+    HoldUpFlush(fd, -1);
     static const SyncFn real = Next<SyncFn>("fsync");
     return real(fd);
 }
@@ -115,7 +167,21 @@ int fdatasync(int fd) {
         errno = EIO;
         return -1;
     }
+    HoldUpFlush(fd, -1);
     static const SyncFn real = Next<SyncFn>("fdatasync");
+    return real(fd);
+}
+
+int sync_file_range(int fd, off64_t offset, off64_t length, unsigned flags) {
+    HoldUpFlush(fd, length == 0 ? -1 : length);
+    static const SyncFileRangeFn real = Next<SyncFileRangeFn>("sync_file_range");
+    return real(fd, offset, length, flags);
+}
+
+int close(int fd) {
+    if (fd >= 0 && fd < kTracked)
+        unflushed[fd] = 0;
+    static const CloseFn real = Next<CloseFn>("close");
     return real(fd);
 }
 

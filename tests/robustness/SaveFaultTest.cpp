@@ -86,14 +86,6 @@ Bytes SourceImage() {
 
 constexpr std::uint64_t kFileSizeLimit = 1024; // below the output, above a result row
 
-// The interposer, noting its faults in log. It loads before the sanitizer runtime, which would
-// refuse to start.
-std::vector<std::string> InterposerEnvironment(const std::string& log) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    return {std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY, "TESSALY_FAULT_LOG=" + log,
-            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
-}
-
 class SaveFaultTest : public testing::TestWithParam<SaveCase> {
 protected:
     void SetUp() override {

@@ -11,10 +11,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 bool HoldsTemporaryFile(const std::string& folder) {
     for (const std::string& name : ListFolder(folder))
@@ -30,8 +33,10 @@ TEST(SentSignal, BusErrorEndsTheRun) {
     args.insert(args.end(), 30, in / "long.wav");
     // The sanitizer's report of a bus error would stand in for the default action.
     const char* asan = std::getenv("ASAN_OPTIONS");
+    const char* tsan = std::getenv("TSAN_OPTIONS");
     ChildOptions options{
-        .Env = {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":handle_sigbus=0"}};
+        .Env = {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":handle_sigbus=0",
+                "TSAN_OPTIONS=" + std::string(tsan ? tsan : "") + ":handle_sigbus=0"}};
     options.Signal = SIGBUS;
     // Sent once the first file, mapped, is saved: the guard is in place.
     options.SignalWhen = [&] { return FileExists(out / "long.wav"); };
@@ -43,10 +48,12 @@ TEST(SentSignal, BusErrorEndsTheRun) {
 
 TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        TempDir in, out;
+        TempDir in, out, logs;
         WriteFileBytes(in / "first.wav", WaveImage({.Bits = 8}, {1, 2, 3}));
         WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
-        ChildOptions options;
+        // A slow disk, so that the second signal comes while the first is acted on.
+        ChildOptions options{.Env = InterposerEnvironment(logs / "faults")};
+        options.Env.push_back("TESSALY_SLOW_WRITE_MS=300");
         options.Signal = signal;
         options.SignalCount = 2; // a second one, while it stops, changes nothing
         // Sent while the long file's 80 MiB are being written.
@@ -65,6 +72,63 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
         EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
         EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1) << "one row";
     }
+}
+
+// The flush of a save that replaces a file, on a disk that flushes 10 MiB a second, goes a
+// step at a time: a stop during it comes between two steps, gives the file up and leaves the
+// old one as it was.
+TEST(SentSignal, StopDuringTheFlushOfAReplacingSaveEndsWithinAStep) {
+    TempDir in, out, logs;
+    WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(24u << 20, 0x80)));
+    const Bytes old = WaveImage({.Bits = 8}, {1, 2, 3});
+    WriteFileBytes(out / "long.wav", old);
+    ChildOptions options{.Env = InterposerEnvironment(logs / "faults")};
+    options.Env.push_back("TESSALY_SLOW_FLUSH_MS_PER_MIB=100");
+    options.Signal = SIGTERM;
+    std::vector<std::uint64_t> flushes; // bytes of each flush before the stop, then after it
+    std::size_t beforeStop = 0;
+    const auto readFlushes = [&] {
+        flushes.clear();
+        std::ifstream log(logs / "faults");
+        for (std::string word; log >> word;)
+            if (word == "flush" && log >> word)
+                flushes.push_back(std::stoull(word));
+    };
+    // Sent once every byte is written: the flush has begun.
+    options.SignalWhen = [&] {
+        for (const std::string& name : ListFolder(out.path()))
+            if (name.starts_with(".tessaly-") && fs::file_size(out / name) >= 48u << 20)
+                return readFlushes(), beforeStop = flushes.size(), true;
+        return false;
+    };
+    const ChildResult run =
+        RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", out.path(), in / "long.wav"}, options);
+    EXPECT_EQ(run.ExitCode, 128 + SIGTERM);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"long.wav"});
+    EXPECT_EQ(ReadFileBytes(out / "long.wav"), old);
+    readFlushes();
+    EXPECT_LE(flushes.size(), beforeStop + 2) << "steps flushed after the stop";
+    for (const std::uint64_t bytes : flushes)
+        EXPECT_LE(bytes, 4u << 20) << "flushed at once";
+}
+
+// Each row is written as its file ends: a run killed midway has written the rows of the files
+// before.
+TEST(SentSignal, RowsOfFinishedFilesSurviveAKill) {
+    TempDir in, out;
+    WriteFileBytes(in / "short.wav", WaveImage({.Bits = 8}, {1, 2, 3}));
+    WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
+    ChildOptions options;
+    options.Signal = SIGQUIT; // not caught: ends the program where it stands
+    options.SignalWhen = [&] {
+        return FileExists(out / "short.wav") && HoldsTemporaryFile(out.path());
+    };
+    const ChildResult run = RunChild(
+        {TESSALY_CONVERT, "--bits", "16", "--dir", out.path(), in / "short.wav", in / "long.wav"},
+        options);
+    EXPECT_EQ(run.ExitCode, 128 + SIGQUIT);
+    EXPECT_EQ(RowFields(run.Out).at(3), StatusWord::Converted);
 }
 
 // Started under nohup, the run takes no notice of a SIGHUP: every file is converted.

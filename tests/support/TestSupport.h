@@ -53,6 +53,9 @@ private:
     std::intptr_t Native;
 };
 
+// Whether the signal sent to the process waits, not yet taken by any of its threads (POSIX).
+bool SignalPending(int pid, int signal);
+
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);

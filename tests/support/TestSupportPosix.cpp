@@ -102,3 +102,14 @@ std::uint64_t PeakMemoryInUse() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
 }
+
+bool SignalPending(int pid, int signal) {
+    // The process's own pending set and its main thread's, in hexadecimal masks.
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    const unsigned long long bit = 1ull << (signal - 1);
+    for (std::string line; std::getline(status, line);)
+        if ((line.starts_with("ShdPnd:") || line.starts_with("SigPnd:")) &&
+            (std::stoull(line.substr(7), nullptr, 16) & bit) != 0)
+            return true;
+    return false;
+}

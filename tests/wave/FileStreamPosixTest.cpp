@@ -1,6 +1,7 @@
 // Opening files for a load and replacing files on a save: what POSIX systems add (modes,
 // owners, the umask, symbolic links, files cut short under a mapping, SIGBUS).
 #include "FileStreamFixture.h"
+#include "MappedFileGuard.h"
 
 #include <algorithm>
 #include <csignal>
@@ -8,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,15 +31,39 @@ TEST_F(FileStreams, SaveReplacesAFileAndKeepsItsPermissions) {
 TEST_F(FileStreams, ReplacedFileKeepsItsOwner) {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can save a file for another owner";
-    const std::string path = MakeWave("theirs.wav");
-    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(path.c_str(), 02664), 0);
-    EXPECT_EQ(SaveFailure(path), "");
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 65534u);
-    EXPECT_EQ(st.st_gid, 65534u);
-    EXPECT_EQ(st.st_mode & 07777, 02664u);
+    // The set-user-ID and set-group-ID bits too, which a change of owner clears.
+    for (const mode_t mode : {02664, 04755, 02755}) {
+        const std::string path = MakeWave("theirs.wav");
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        EXPECT_EQ(SaveFailure(path), "");
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+}
+
+// A file another program holds under a shared lock is in use as much as under an exclusive one.
+TEST_F(FileStreams, FileUnderASharedLockCannotBeOpenedOrReplaced) {
+    const std::string path = MakeWave("shared.wav");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(fd, LOCK_SH), 0);
+    EXPECT_EQ(LoadFailure(path), OpenFailure(path));
+    EXPECT_EQ(SaveFailure(path), CreateFailure(path));
+    close(fd);
+}
+
+// A mapped file's place in the guard comes back when its wave goes: far more files than places
+// are mapped one after another.
+TEST(MappedFileGuard, PlacesOfForgottenRangesAreTakenAgain) {
+    static char page[4096];
+    for (int file = 0; file < 1000; ++file) {
+        const int ticket = MappedFileGuard::Watch(page, sizeof page);
+        ASSERT_GE(ticket, 0) << "after " << file << " files";
+        MappedFileGuard::Forget(ticket);
+    }
 }
 
 TEST_F(FileStreams, NewFileFollowsTheUmask) {
