@@ -38,6 +38,9 @@ WINDOWS=(
     g++-mingw-w64-x86-64-posix zip
     # running the .exe and its tests; googletest's sources, built for Windows by the tests
     wine wine64 googletest
+    # the window's static Qt, built from Debian's qt6-base sources (windows/build-qt) with
+    # Debian's own host tools of the same version
+    dpkg-dev ninja-build qt6-base-dev qt6-base-dev-tools
 )
 CHROOT=(
     # CI's Debian 13 system, made from Debian's mirror

@@ -11,5 +11,8 @@ QFont DesignFont() {
 }
 
 void RegisterDesignFontSubstitution() {
-    QFont::insertSubstitution(DesignFamily, QStringLiteral("IPAPGothic"));
+    // Where the design family is missing: its metric twin, then a Japanese UI font of Windows.
+    QFont::insertSubstitutions(DesignFamily,
+                               {QStringLiteral("IPAPGothic"), QStringLiteral("Yu Gothic UI"),
+                                QStringLiteral("Meiryo UI"), QStringLiteral("MS UI Gothic")});
 }

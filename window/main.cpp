@@ -7,7 +7,7 @@
 
 #include <QIcon>
 
-#include <csignal>
+#include "Platform.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ QIcon WindowIcon() {
 
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
-    std::signal(SIGXFSZ, SIG_IGN);
+    Platform::PrepareWindowProcess();
     // The layout is in design pixels, which Qt scales by the desktop's own factor (1.5 at 150 %),
     // unrounded.
     QApplication::setHighDpiScaleFactorRoundingPolicy(
@@ -37,5 +37,9 @@ int main(int argc, char** argv) {
     form.show();
     // A logout, kill or Ctrl-C closes the window as its close button does.
     SignalCloser closer([&form] { form.close(); });
+    // The program quits without a close when the desktop session ends (Windows' logoff or
+    // shutdown), and the system ends the process soon after: the batch stops first.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &form,
+                     [&form] { form.EndSession(); });
     return application.exec();
 }

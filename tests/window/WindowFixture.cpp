@@ -34,8 +34,10 @@ std::vector<std::string> WindowTest::WriteOddlyNamedWaves() {
 bool WindowTest::Drop(const std::vector<std::string>& paths, QWidget* target) {
     QList<QUrl> urls;
     for (const std::string& path : paths)
-        urls << QUrl::fromEncoded("file://" +
-                                  QByteArray::fromStdString(path).toPercentEncoding("/"));
+        // A drive path comes as Windows' shell hands it to Qt; a POSIX path as its own bytes.
+        urls << (path.starts_with('/') ? QUrl::fromEncoded("file://" + QByteArray::fromStdString(path)
+                                                                           .toPercentEncoding("/"))
+                                       : QUrl::fromLocalFile(QString::fromStdString(path)));
     return DropUrls(urls, target ? target : Control<QListWidget>("LB")->viewport());
 }
 
