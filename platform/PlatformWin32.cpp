@@ -9,13 +9,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <io.h>
 #include <random>
 #include <shellapi.h>
-#include <cctype>
 
 namespace Platform {
 namespace {
@@ -113,8 +113,8 @@ std::wstring RegisteredProgram(const std::wstring& exe) {
             size < sizeof(wchar_t))
             continue;
         std::wstring value(size / sizeof(wchar_t), L'\0');
-        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(),
-                         &size) != ERROR_SUCCESS)
+        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
+            ERROR_SUCCESS)
             continue;
         value.resize(wcslen(value.c_str()));
         // Installers may register the path quoted.

@@ -1,5 +1,7 @@
 #include "DesignFont.h"
 
+#include <QStringList>
+
 namespace {
 const QString DesignFamily = QStringLiteral("ＭＳ Ｐゴシック");
 }
@@ -12,7 +14,7 @@ QFont DesignFont() {
 
 void RegisterDesignFontSubstitution() {
     // Where the design family is missing: its metric twin, then a Japanese UI font of Windows.
-    QFont::insertSubstitutions(DesignFamily,
-                               {QStringLiteral("IPAPGothic"), QStringLiteral("Yu Gothic UI"),
-                                QStringLiteral("Meiryo UI"), QStringLiteral("MS UI Gothic")});
+    QFont::insertSubstitutions(
+        DesignFamily, QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("Yu Gothic UI"),
+                                  QStringLiteral("Meiryo UI"), QStringLiteral("MS UI Gothic")});
 }

@@ -5,17 +5,20 @@
 #include "SignalCloser.h"
 #include "Unit1.h"
 
+#include <QFile>
 #include <QIcon>
 
 #include "Platform.h"
 
 namespace {
 
-// The icon theme's icon of an installed Tessaly, else the renders built into the program.
+// The icon theme's icon of an installed Tessaly, else the renders built into the program; none
+// where the program carries its icon as the system's own resource (Windows), which Qt shows.
 QIcon WindowIcon() {
     QIcon builtIn;
     for (const int size : {16, 32, 48, 64, 128, 256})
-        builtIn.addFile(QStringLiteral(":/icon/%1.png").arg(size));
+        if (const QString render = QStringLiteral(":/icon/%1.png").arg(size); QFile::exists(render))
+            builtIn.addFile(render);
     return QIcon::fromTheme(QStringLiteral(TESSALY_APP_ID), builtIn);
 }
 
