@@ -2,13 +2,12 @@
 // the main window. Command-line arguments are not options: the program starts the same with any.
 #include "Application.h"
 #include "DesignFont.h"
+#include "Platform.h"
 #include "SignalCloser.h"
 #include "Unit1.h"
 
 #include <QFile>
 #include <QIcon>
-
-#include "Platform.h"
 
 namespace {
 
