@@ -1,6 +1,4 @@
 # Included from the top folder, so the window's icon resource can be built into `tessaly`.
-# One name for the desktop file, the metadata, the icon and the window's desktop file name.
-set(TESSALY_APP_ID io.github.tessaly.Tessaly)
 set(DATA_DIR ${CMAKE_CURRENT_SOURCE_DIR}/data)
 
 # Man pages, from scdoc sources.
@@ -47,7 +45,6 @@ endforeach()
 install(FILES ${ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 qt_add_resources(tessaly tessaly_icon PREFIX /icon BASE ${CMAKE_CURRENT_BINARY_DIR}/icons
                  FILES ${ICON_PNGS})
-target_compile_definitions(tessaly PRIVATE TESSALY_APP_ID="${TESSALY_APP_ID}")
 
 install(FILES ${DATA_DIR}/${TESSALY_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${DATA_DIR}/${TESSALY_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -148,6 +148,17 @@ void AdviseWillNeed(std::uint8_t* first, std::uint64_t length);
 void PrefaultPages(std::uint8_t* first, std::uint64_t length);
 void DiscardPages(std::uint8_t* first, std::uint64_t length);
 
+// ---- The desktop
+
+// The local path a file URL names, from its host and its percent-decoded path: the path itself
+// on POSIX, where another host's file has none (empty); on Windows the drive path ("/C:/a.wav"
+// gives C:\a.wav) or, for another host, its share (\\host\share\a.wav).
+std::string FileUrlPath(const std::string& host, const std::string& path);
+// Opens the file in a sound editor, on its own and not waited for: Audacity where the system
+// finds it, else (Windows) the program the file's type is edited with, then opened with.
+// Returns whether one started.
+bool OpenInSoundEditor(const std::string& path);
+
 // ---- Process
 
 // The program's arguments as UTF-8 (Windows hands them over in UTF-16).
@@ -155,6 +166,8 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Readies the process for a batch: a write past a file-size limit fails instead of killing it,
 // and the console shows UTF-8 and the counter's escape sequences.
 void PrepareProcess();
+// Readies the window's process: a write past a file-size limit fails instead of killing it.
+void PrepareWindowProcess();
 // Whether standard error is a terminal that shows a counter.
 bool ErrorIsTerminal();
 // Has the stop signals (SIGINT, SIGTERM, SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break

@@ -8,12 +8,18 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace Platform {
 namespace {
@@ -49,6 +55,42 @@ std::string ResolveLinks(const std::string& fileName, bool& exists, struct stat&
     std::free(resolved);
     exists = ::stat(target.c_str(), &st) == 0;
     return target;
+}
+
+struct SpawnAttributesDestroy {
+    void operator()(posix_spawnattr_t* attributes) const { posix_spawnattr_destroy(attributes); }
+};
+using SpawnAttributes = std::unique_ptr<posix_spawnattr_t, SpawnAttributesDestroy>;
+
+// Its own session, so a signal to our terminal's process group does not reach it; every signal
+// at its default and none blocked, as this process ignores SIGXFSZ.
+SpawnAttributes OwnSessionDefaultSignals(posix_spawnattr_t& storage) {
+    posix_spawnattr_init(&storage);
+    SpawnAttributes attributes(&storage);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&storage, &all);
+    posix_spawnattr_setsigmask(&storage, &none);
+    posix_spawnattr_setflags(&storage,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    return attributes;
+}
+
+// Starts program, found on PATH, with argument as its one argument, byte for byte; does not
+// wait for it, and reaps it when it ends.
+bool StartDetached(const std::string& program, const std::string& argument) {
+    posix_spawnattr_t storage;
+    const SpawnAttributes attributes = OwnSessionDefaultSignals(storage);
+    // posix_spawnp takes non-const strings but does not change them.
+    std::string programCopy = program, argumentCopy = argument;
+    char* arguments[] = {programCopy.data(), argumentCopy.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program.c_str(), nullptr, attributes.get(), arguments, environ) != 0)
+        return false;
+    // Collects its exit status whenever it ends, so no finished child lingers as a zombie.
+    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+    return true;
 }
 
 } // namespace
@@ -303,10 +345,24 @@ void DiscardPages(std::uint8_t* first, std::uint64_t length) {
     madvise(first, length, MADV_DONTNEED);
 }
 
+// ---- The desktop
+
+std::string FileUrlPath(const std::string& host, const std::string& path) {
+    return host.empty() || host == "localhost" ? path : std::string();
+}
+
+bool OpenInSoundEditor(const std::string& path) {
+    return StartDetached("audacity", path);
+}
+
 // ---- Process
 
 std::vector<std::string> Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
+}
+
+void PrepareWindowProcess() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void PrepareProcess() {

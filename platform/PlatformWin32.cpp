@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -161,6 +162,47 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (signal == SIGTERM)
         Sleep(INFINITE);
     return TRUE;
+}
+
+bool IsLocalHost(const std::string& host) {
+    return host.empty() || host == "localhost";
+}
+
+// The registered path of an installed program (App Paths), the user's own registration first;
+// empty when neither has one.
+std::wstring RegisteredProgram(const std::wstring& exe) {
+    const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exe;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        DWORD size = 0;
+        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+                ERROR_SUCCESS ||
+            size < sizeof(wchar_t))
+            continue;
+        std::wstring value(size / sizeof(wchar_t), L'\0');
+        if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
+            ERROR_SUCCESS)
+            continue;
+        value.resize(wcslen(value.c_str()));
+        // Installers may register the path quoted.
+        if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"')
+            value = value.substr(1, value.size() - 2);
+        if (!value.empty())
+            return value;
+    }
+    return {};
+}
+
+// The shell carries out verb on file (with parameters when given), showing no message of its
+// own when it cannot.
+bool ShellExecute(const wchar_t* verb, const std::wstring& file, const std::wstring& parameters) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = verb;
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    info.nShow = SW_SHOW;
+    return ShellExecuteExW(&info) != FALSE;
 }
 
 } // namespace
@@ -449,6 +491,29 @@ void DiscardPages(std::uint8_t* first, std::uint64_t length) {
     VirtualUnlock(first, static_cast<SIZE_T>(length));
 }
 
+// ---- The desktop
+
+std::string FileUrlPath(const std::string& host, const std::string& path) {
+    std::string local = path;
+    // "/C:/a.wav": the slash before the drive is the URL's, not the path's.
+    if (IsLocalHost(host) && local.size() >= 3 && local[0] == '/' && local[2] == ':' &&
+        std::isalpha(static_cast<unsigned char>(local[1])))
+        local.erase(0, 1);
+    else if (!IsLocalHost(host))
+        local = "//" + host + local;
+    std::replace(local.begin(), local.end(), '/', '\\');
+    return local;
+}
+
+bool OpenInSoundEditor(const std::string& path) {
+    const std::wstring file = Wide(path);
+    // One argument, whatever spaces the path holds; no path on Windows holds a quote.
+    const std::wstring audacity = RegisteredProgram(L"audacity.exe");
+    if (!audacity.empty() && ShellExecute(L"open", audacity, L"\"" + file + L"\""))
+        return true;
+    return ShellExecute(L"edit", file, {}) || ShellExecute(L"open", file, {});
+}
+
 // ---- Process
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -461,6 +526,10 @@ std::vector<std::string> Arguments(int argc, char** argv) {
         arguments.push_back(Narrow(wide[k], wcslen(wide[k])));
     LocalFree(wide);
     return arguments;
+}
+
+void PrepareWindowProcess() {
+    // Windows has no file-size limit signal, and the window no console.
 }
 
 void PrepareProcess() {

@@ -42,6 +42,11 @@ WINDOWS=(
     librsvg2-bin icoutils nsis
     # the installed window started in the installer's test
     xvfb xauth
+    # the window's static Qt, built from Debian's qt6-base sources (windows/build-qt) with
+    # Debian's own host tools of the same version
+    dpkg-dev ninja-build qt6-base-dev qt6-base-dev-tools
+    # the font the window's tests render with on Qt's offscreen platform
+    fonts-ipafont-gothic
 )
 CHROOT=(
     # CI's Debian 13 system, made from Debian's mirror

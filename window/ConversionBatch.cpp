@@ -24,6 +24,11 @@ void TConversionBatch::Abort() {
     Monitor.RequestStop();
 }
 
+void TConversionBatch::Wait() {
+    if (Worker.joinable())
+        Worker.join();
+}
+
 void TConversionBatch::BeginFile(std::size_t index) {
     Monitor.BeginItem();
     FileIndex.store(static_cast<int>(index));

@@ -35,6 +35,8 @@ public:
     // Asks the batch to stop: the file in hand is given up within a step of its work, with
     // nothing written and no row, and Finished follows.
     void Abort();
+    // Waits until the batch's thread has ended; Finished still comes through the event loop.
+    void Wait();
 
     int Count() const { return static_cast<int>(Paths.size()); }
     // How much of file number index (from 0) is done, from 0 to 1, as far as its bytes read,

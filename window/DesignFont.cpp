@@ -1,5 +1,7 @@
 #include "DesignFont.h"
 
+#include <QStringList>
+
 namespace {
 const QString DesignFamily = QStringLiteral("ＭＳ Ｐゴシック");
 }
@@ -11,5 +13,8 @@ QFont DesignFont() {
 }
 
 void RegisterDesignFontSubstitution() {
-    QFont::insertSubstitution(DesignFamily, QStringLiteral("IPAPGothic"));
+    // Where the design family is missing: its metric twin, then a Japanese UI font of Windows.
+    QFont::insertSubstitutions(
+        DesignFamily, QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("Yu Gothic UI"),
+                                  QStringLiteral("Meiryo UI"), QStringLiteral("MS UI Gothic")});
 }

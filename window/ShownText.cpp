@@ -1,7 +1,6 @@
 #include "ShownText.h"
 
-#include <QFile>
-
 QString ShownText(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
+    // Paths are UTF-8 on every system here, whatever the system's own code page.
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }

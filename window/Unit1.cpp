@@ -7,6 +7,7 @@
 #include "DesignFont.h"
 #include "InputHold.h"
 #include "PathParts.h"
+#include "Platform.h"
 #include "ReadAhead.h"
 #include "ResultItemDelegate.h"
 #include "RvWaveComponent.h"
@@ -30,15 +31,19 @@ const int FrameMilliseconds = 16;
 // The bar's steps for each file, so that a long file is seen to advance.
 const int BarStepsPerFile = 1000;
 
-// The dropped items that are files on this machine, as the file system names them: the
-// percent-decoded bytes of each URL's path, which need not be UTF-8. A file on another host is
-// left out rather than taken for a local path of the same name.
+// The dropped items that are files this machine opens by path, as the file system names them:
+// from the percent-decoded bytes of each URL's path, which need not be UTF-8.
 std::vector<std::string> LocalPaths(const QMimeData& data) {
     std::vector<std::string> paths;
-    for (const QUrl& url : data.urls())
-        if (url.isLocalFile() && (url.host().isEmpty() || url.host() == QLatin1String("localhost")))
-            paths.push_back(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())
-                                .toStdString());
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile())
+            continue;
+        std::string path = Platform::FileUrlPath(
+            url.host().toStdString(),
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
+        if (!path.empty())
+            paths.push_back(std::move(path));
+    }
     return paths;
 }
 
@@ -180,6 +185,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     CloseRequested = true;
     Batch->Abort();
     event->ignore();
+}
+
+void TForm1::EndSession() {
+    close();
+    if (Batch)
+        Batch->Wait();
 }
 
 void TForm1::WMDropFiles(const std::vector<std::string>& paths) {

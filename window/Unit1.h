@@ -36,6 +36,10 @@ public:
     void WMDropFiles(const std::vector<std::string>& paths);
     // A batch runs, or drops wait for their turn.
     bool Busy() const { return Batch != nullptr || !PendingDrops.empty(); }
+    // The program is quitting (the session ends): the window closes as a close request closes
+    // it, and the file in hand is given up before this returns, as the system may end the
+    // process right after.
+    void EndSession();
     // Draws item index of the list across the header's columns, with its outcome swatch.
     void LBDrawItem(QPainter& canvas, const QStyleOptionViewItem& option, int index);
 

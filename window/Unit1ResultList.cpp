@@ -2,7 +2,7 @@
 #include "Unit1.h"
 #include "ui_Unit1.h"
 
-#include "DetachedProcess.h"
+#include "Platform.h"
 #include "ShownText.h"
 
 #include <QPainter>
@@ -69,5 +69,5 @@ void TForm1::Button1Click() {
         return;
     // The source path's own bytes, which a name that is not UTF-8 would lose as a QString;
     // nothing is reported when the editor cannot start.
-    StartDetached("audacity", ResultRows.at(ui->LB->row(selected.first())).SourcePath);
+    Platform::OpenInSoundEditor(ResultRows.at(ui->LB->row(selected.first())).SourcePath);
 }

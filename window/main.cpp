@@ -2,20 +2,22 @@
 // the main window. Command-line arguments are not options: the program starts the same with any.
 #include "Application.h"
 #include "DesignFont.h"
+#include "Platform.h"
 #include "SignalCloser.h"
 #include "Unit1.h"
 
+#include <QFile>
 #include <QIcon>
-
-#include <csignal>
 
 namespace {
 
-// The icon theme's icon of an installed Tessaly, else the renders built into the program.
+// The icon theme's icon of an installed Tessaly, else the renders built into the program; none
+// where the program carries its icon as the system's own resource (Windows), which Qt shows.
 QIcon WindowIcon() {
     QIcon builtIn;
     for (const int size : {16, 32, 48, 64, 128, 256})
-        builtIn.addFile(QStringLiteral(":/icon/%1.png").arg(size));
+        if (const QString render = QStringLiteral(":/icon/%1.png").arg(size); QFile::exists(render))
+            builtIn.addFile(render);
     return QIcon::fromTheme(QStringLiteral(TESSALY_APP_ID), builtIn);
 }
 
@@ -23,7 +25,7 @@ QIcon WindowIcon() {
 
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
-    std::signal(SIGXFSZ, SIG_IGN);
+    Platform::PrepareWindowProcess();
     // The layout is in design pixels, which Qt scales by the desktop's own factor (1.5 at 150 %),
     // unrounded.
     QApplication::setHighDpiScaleFactorRoundingPolicy(
@@ -44,5 +46,9 @@ int main(int argc, char** argv) {
                 window->hide();
         form.close();
     });
+    // The program quits without a close when the desktop session ends (Windows' logoff or
+    // shutdown), and the system ends the process soon after: the batch stops first.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &form,
+                     [&form] { form.EndSession(); });
     return application.exec();
 }

@@ -1,5 +1,7 @@
 #include "WindowFixture.h"
 
+#include "Platform.h"
+
 #include <QApplication>
 #include <QDropEvent>
 #include <QLineEdit>
@@ -9,7 +11,13 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <algorithm>
 #include <filesystem>
+
+std::string ShownFolder(std::string folder) {
+    std::replace(folder.begin(), folder.end(), '/', Platform::PathSeparator());
+    return folder + Platform::PathSeparator();
+}
 
 WindowTest::WindowTest() {
     Form.show();
@@ -34,8 +42,11 @@ std::vector<std::string> WindowTest::WriteOddlyNamedWaves() {
 bool WindowTest::Drop(const std::vector<std::string>& paths, QWidget* target) {
     QList<QUrl> urls;
     for (const std::string& path : paths)
-        urls << QUrl::fromEncoded("file://" +
-                                  QByteArray::fromStdString(path).toPercentEncoding("/"));
+        // A drive path comes as Windows' shell hands it to Qt; a POSIX path as its own bytes.
+        urls << (path.starts_with('/')
+                     ? QUrl::fromEncoded("file://" +
+                                         QByteArray::fromStdString(path).toPercentEncoding("/"))
+                     : QUrl::fromLocalFile(QString::fromStdString(path)));
     return DropUrls(urls, target ? target : Control<QListWidget>("LB")->viewport());
 }
 

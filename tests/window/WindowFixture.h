@@ -21,6 +21,9 @@ inline void PrintTo(const QStringList& texts, std::ostream* out) {
         PrintTo(text, out), *out << '\n';
 }
 
+// A folder as rows show it: with the system's separator, and one at its end.
+std::string ShownFolder(std::string folder);
+
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest();
