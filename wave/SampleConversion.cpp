@@ -617,8 +617,11 @@ inline __m256d FloatFrameSums(const std::uint8_t* p) {
 }
 
 #ifdef __AVX512F__
+// GCC 12 warns of the undefined source its 512-bit conversions pass their builtins; the
+// masked forms that avoid it run a fifth slower.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // Stereo float frames to their mean eight at a time in 512-bit lanes, as BulkFloatMix does.
-// (The masked forms of the conversions, all lanes set, spare GCC 12 a false warning.)
 template <typename Sample>
 std::uint64_t BulkFloatStereo512(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     const __m512i lefts = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
@@ -636,9 +639,8 @@ std::uint64_t BulkFloatStereo512(const std::uint8_t* in, std::uint8_t* out, std:
         std::uint8_t* to = out + Sample::Width * i;
         __m512d a, b;
         if constexpr (std::is_same_v<Sample, Float32>) {
-            a = _mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(reinterpret_cast<const float*>(from)));
-            b = _mm512_maskz_cvtps_pd(0xFF,
-                                      _mm256_loadu_ps(reinterpret_cast<const float*>(from + 32)));
+            a = _mm512_cvtps_pd(_mm256_loadu_ps(reinterpret_cast<const float*>(from)));
+            b = _mm512_cvtps_pd(_mm256_loadu_ps(reinterpret_cast<const float*>(from + 32)));
         } else {
             a = _mm512_loadu_pd(from);
             b = _mm512_loadu_pd(from + 64);
@@ -651,12 +653,13 @@ std::uint64_t BulkFloatStereo512(const std::uint8_t* in, std::uint8_t* out, std:
         }
         const __m512d mean = _mm512_div_pd(sum, _mm512_set1_pd(2.0));
         if constexpr (std::is_same_v<Sample, Float32>)
-            _mm256_storeu_ps(reinterpret_cast<float*>(to), _mm512_maskz_cvtpd_ps(0xFF, mean));
+            _mm256_storeu_ps(reinterpret_cast<float*>(to), _mm512_cvtpd_ps(mean));
         else
             _mm512_storeu_pd(to, mean);
     }
     return i;
 }
+#pragma GCC diagnostic pop
 #endif
 
 // Float frames to their mean eight at a time, leaving at least one frame after them (a frame
