@@ -308,6 +308,43 @@ std::uint64_t BulkFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uin
     return i;
 }
 
+// Eight doubles scaled as ScaledFloats does floats, as eight 32-bit values.
+template <int Range> inline __m256i ScaledDoubles(const std::uint8_t* p) {
+    __m128i halves[2];
+    for (int k = 0; k < 2; ++k) {
+        const __m256d scaled =
+            _mm256_mul_pd(_mm256_loadu_pd(reinterpret_cast<const double*>(p + 32 * k)),
+                          _mm256_set1_pd(double(Range)));
+        const __m256d number = _mm256_and_pd(scaled, _mm256_cmp_pd(scaled, scaled, _CMP_ORD_Q));
+        halves[k] = _mm256_cvttpd_epi32(_mm256_min_pd(
+            _mm256_max_pd(number, _mm256_set1_pd(double(-Range))), _mm256_set1_pd(Range - 1)));
+    }
+    return _mm256_set_m128i(halves[1], halves[0]);
+}
+
+std::uint64_t BulkFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    for (; i + 16 <= samples; i += 16)
+        Store256(out + 2 * i, Narrow32To16(ScaledDoubles<32768>(in + 8 * i),
+                                           ScaledDoubles<32768>(in + 8 * i + 64)));
+    return i;
+}
+
+std::uint64_t BulkFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m256i midpoint = Splat32(128);
+    for (; i + 32 <= samples; i += 32) {
+        __m256i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm256_add_epi32(ScaledDoubles<128>(in + 8 * i + 64 * k), midpoint);
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
+        Store256(out + i,
+                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    }
+    return i;
+}
+
 // Eight 32-bit values' low three bytes to p; the 4 bytes after them are overwritten too.
 inline void StoreNarrow24(std::uint8_t* p, __m256i v) {
     const __m256i packed = _mm256_shuffle_epi8(
@@ -874,11 +911,19 @@ void ConvertFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t 
 }
 
 void ConvertFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    FloatTo16<Float64>(in, out, samples);
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkFloat64To16(in, out, samples);
+#endif
+    FloatTo16<Float64>(in + 8 * i, out + 2 * i, samples - i);
 }
 
 void ConvertFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    FloatTo8<Float64>(in, out, samples);
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = BulkFloat64To8(in, out, samples);
+#endif
+    FloatTo8<Float64>(in + 8 * i, out + i, samples - i);
 }
 
 void MonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
