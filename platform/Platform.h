@@ -78,6 +78,11 @@ std::int64_t ReadOnce(const File& file, void* buffer, std::uint64_t count);
 // One write of the pieces, one after the other: how many bytes it took (it may take fewer than
 // given), or kFailed or kInterrupted.
 std::int64_t WriteOnce(const File& file, std::span<const std::span<const std::uint8_t>> pieces);
+// The same at offset, wherever the file's position is; several threads may write and read one
+// file at once this way.
+std::int64_t WriteOnceAt(const File& file, std::uint64_t offset,
+                         std::span<const std::uint8_t> bytes);
+std::int64_t ReadOnceAt(const File& file, std::uint64_t offset, void* buffer, std::uint64_t count);
 // Asks the system to read the head of the file at path from the disk now, in the background;
 // a missing or irregular file is passed over. Only advice: nothing is held open.
 void AdviseWillRead(const std::string& path, std::uint64_t bytes);

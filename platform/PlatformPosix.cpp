@@ -185,6 +185,17 @@ std::int64_t WriteOnce(const File& file, std::span<const std::span<const std::ui
     return n >= 0 ? n : errno == EINTR ? kInterrupted : kFailed;
 }
 
+std::int64_t WriteOnceAt(const File& file, std::uint64_t offset,
+                         std::span<const std::uint8_t> bytes) {
+    const ssize_t n = ::pwrite(Fd(file), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    return n >= 0 ? n : errno == EINTR ? kInterrupted : kFailed;
+}
+
+std::int64_t ReadOnceAt(const File& file, std::uint64_t offset, void* buffer, std::uint64_t count) {
+    const ssize_t n = ::pread(Fd(file), buffer, count, static_cast<off_t>(offset));
+    return n >= 0 ? n : errno == EINTR ? kInterrupted : kFailed;
+}
+
 void AdviseWillRead(const std::string& path, std::uint64_t bytes) {
     // Only a regular file is opened: opening a device can do something of its own. A FIFO put
     // in its place meanwhile opens at once all the same (O_NONBLOCK), and takes no advice.

@@ -340,6 +340,34 @@ std::int64_t WriteOnce(const File& file, std::span<const std::span<const std::ui
     return WriteFile(Handle(file), piece.data(), ask, &n, nullptr) ? std::int64_t{n} : kFailed;
 }
 
+namespace {
+
+OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+}
+
+} // namespace
+
+std::int64_t WriteOnceAt(const File& file, std::uint64_t offset,
+                         std::span<const std::uint8_t> bytes) {
+    OVERLAPPED at = At(offset);
+    DWORD n = 0;
+    const auto ask = static_cast<DWORD>(std::min<std::uint64_t>(bytes.size(), kMaxChunk));
+    return WriteFile(Handle(file), bytes.data(), ask, &n, &at) ? std::int64_t{n} : kFailed;
+}
+
+std::int64_t ReadOnceAt(const File& file, std::uint64_t offset, void* buffer, std::uint64_t count) {
+    OVERLAPPED at = At(offset);
+    DWORD n = 0;
+    const auto ask = static_cast<DWORD>(std::min(count, kMaxChunk));
+    if (ReadFile(Handle(file), buffer, ask, &n, &at))
+        return std::int64_t{n};
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : kFailed;
+}
+
 void AdviseWillRead(const std::string&, std::uint64_t) {
     // Windows reads ahead of sequential reads and mapped views by itself.
 }

@@ -23,53 +23,35 @@ EarlySave::EarlySave(const std::string& fileName, HeapBlock head, std::uint64_t 
     Failed = Stream.WriteGathered({&piece, 1}) != piece.size();
 }
 
-void EarlySave::Converted(const std::uint8_t* block, std::uint64_t from, std::uint64_t to) {
-    std::unique_lock<std::mutex> hold(Lock);
-    Waiting.emplace(from, to);
-    // One thread writes at a time, and takes the runs that come meanwhile: the others leave
-    // theirs to it and go on converting, so the reading never waits for a write.
-    if (Writing)
-        return;
-    Writing = true;
-    for (;;) {
-        const std::uint64_t start = Written;
-        std::uint64_t end = start;
-        for (auto run = Waiting.begin(); run != Waiting.end() && run->first == end;
-             run = Waiting.erase(run))
-            end = run->second;
-        if (end == start)
-            break;
-        // Once a write failed, the file is lost: the runs are only counted.
-        bool failed = Failed;
-        hold.unlock();
+void EarlySave::Converted(const std::uint8_t* bytes, std::uint64_t at, std::uint64_t count) {
+    // Once a write failed, the file is lost: the rest is only counted.
+    if (!Failed) {
         try {
-            const ByteSpan piece(block + start, end - start);
-            if (!failed)
-                failed = Stream.WriteGathered({&piece, 1}) != piece.size();
-        } catch (...) {
-            hold.lock();
-            Writing = false;
-            throw;
+            Stream.WriteAt(Head.size() + at, ByteSpan(bytes, count));
+        } catch (const EWriteError&) {
+            Failed = true;
         }
-        hold.lock();
-        Failed = failed;
-        Written = end;
     }
-    Writing = false;
+    Told += count;
+}
+
+HeapBlock EarlySave::Output() {
+    if (Failed || Told != Size)
+        return {};
+    return Stream.WrittenBytes(Head.size(), Size);
 }
 
 bool EarlySave::Finish(const TRvInternalWAVE& wave) {
     if (Failed)
         throw EWriteError();
     const std::uint64_t n = wave.DataSize();
-    if (n != Size || Written != Size)
+    if (n != Size || Told != Size)
         return false;
     const HeapBlock head = TRvInternalWAVE::ImageHead(wave.WaveFormat, wave.Extension, n);
     if (head.size() != Head.size() || std::memcmp(head.data(), Head.data(), Head.size()) != 0)
         return false;
     static constexpr std::uint8_t kPad[1] = {0};
-    const ByteSpan pad(kPad, n & 1);
-    Stream.WriteBuffers({&pad, 1});
+    Stream.WriteAt(Head.size() + n, ByteSpan(kPad, n & 1));
     Stream.Commit();
     return true;
 }

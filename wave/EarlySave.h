@@ -1,14 +1,13 @@
 // A save that writes a conversion's output as it is made: a long file's result is then on its
-// way to the disk while the end of its source is still being read.
+// way to the disk while the end of its source is still being read, and is never whole in memory.
 #pragma once
 
 #include "RvInternalWave.h"
 #include "Stream.h"
 
+#include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class EarlySave final : public TSampleSink {
@@ -20,8 +19,10 @@ public:
     static std::unique_ptr<EarlySave>
     Begin(const std::string& fileName, const TRvInternalWAVE::Shape& after, WorkMonitor* monitor);
 
-    // Writes the runs in the order of the samples, whatever order they come in.
-    void Converted(const std::uint8_t* block, std::uint64_t from, std::uint64_t to) override;
+    // Writes the bytes where they belong in the file, from whichever thread made them.
+    void Converted(const std::uint8_t* bytes, std::uint64_t at, std::uint64_t count) override;
+    // The written samples, once every one was told; none when a write failed.
+    HeapBlock Output() override;
 
     // Puts the written file in place of the destination when it is the whole image of wave,
     // and returns true; false, with nothing put in place, when it is not (the wave is then
@@ -35,9 +36,6 @@ private:
     TFileReplaceStream Stream;
     const HeapBlock Head;
     const std::uint64_t Size; // of the samples
-    std::mutex Lock;          // over what follows
-    std::uint64_t Written = 0;
-    std::map<std::uint64_t, std::uint64_t> Waiting; // runs made ahead of Written, from -> to
-    bool Writing = false;                           // a thread is writing
-    bool Failed = false;
+    std::atomic<std::uint64_t> Told{0};
+    std::atomic<bool> Failed{false};
 };

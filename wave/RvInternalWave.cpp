@@ -191,27 +191,53 @@ private:
     std::uint64_t DonePrefix = 0, Released = 0;
 };
 
+// Output bound for a sink passes through a scratch block this large: small enough to stay in
+// the core's cache until the sink has copied it on, so the output is never whole in memory and
+// no fresh page is zeroed for it; large enough that a sink's call costs nothing beside it.
+constexpr std::uint64_t kSinkChunkBytes = std::uint64_t{256} << 10;
+
+// Where a conversion's output goes: into a block, or a chunk at a time through scratch to a sink.
+struct Output {
+    std::uint8_t* Block = nullptr;
+    TSampleSink* Sink = nullptr;
+};
+
+void ConvertItems(const TRvInternalWAVE::Kernel& kernel, const std::uint8_t* in, Output out,
+                  std::uint64_t from, std::uint64_t to, std::uint32_t inSize, std::uint32_t outSize,
+                  std::vector<std::uint8_t>& scratch) {
+    if (!out.Sink) {
+        kernel(in + from * inSize, out.Block + from * outSize, to - from);
+        return;
+    }
+    const std::uint64_t chunk = std::max<std::uint64_t>(1, kSinkChunkBytes / outSize);
+    scratch.resize(chunk * outSize);
+    for (std::uint64_t at = from; at < to; at += chunk) {
+        const std::uint64_t count = std::min(to - at, chunk);
+        kernel(in + at * inSize, scratch.data(), count);
+        out.Sink->Converted(scratch.data(), at * outSize, count * outSize);
+    }
+}
+
 // Converts the steps this thread takes from the queue. A mapped file's pages are read ahead of
 // the steps, mapped a step at a time before the kernel reads them, and given back once read
-// (the page cache keeps them), so the file and the new block are never resident whole at once.
-void ConvertSteps(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
+// (the page cache keeps them), so the file and the output are never resident whole at once.
+void ConvertSteps(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, Output out,
                   StepQueue& steps, std::uint32_t inSize, std::uint32_t outSize,
-                  WorkMonitor* monitor, TSampleSink* sink) {
+                  WorkMonitor* monitor) {
     StepQueue::Step step;
+    std::vector<std::uint8_t> scratch;
     for (;;) {
         CheckStop(monitor);
         if (!steps.Next(step))
             return;
         input.AdviseWillNeed(step.AdviseFrom * inSize, step.AdviseTo * inSize);
         input.PrefaultPages(step.From * inSize, step.To * inSize);
-        kernel(input.data() + step.From * inSize, out + step.From * outSize, step.To - step.From);
+        ConvertItems(kernel, input.data(), out, step.From, step.To, inSize, outSize, scratch);
         input.ReleaseReadPages(step.From * inSize, step.To * inSize);
         std::uint64_t sweepFrom = 0, sweepTo = 0;
         steps.Finished(step, sweepFrom, sweepTo);
         input.ReleaseReadPages(sweepFrom * inSize, sweepTo * inSize);
         Advance(monitor, (step.To - step.From) * inSize);
-        if (sink)
-            sink->Converted(out, step.From * outSize, step.To * outSize);
     }
 }
 
@@ -220,16 +246,14 @@ void ConvertSteps(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::
 // A few cores reach the memory's rate, and each keeps a step of a mapped file resident, so no
 // more than eight share the work. Where no thread can be started, the others take its steps. A
 // stop ends every thread at its next step.
-void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std::uint8_t* out,
+void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, Output out,
                    std::uint64_t items, std::uint32_t inSize, std::uint32_t outSize,
-                   WorkMonitor* monitor, TSampleSink* sink) {
+                   WorkMonitor* monitor) {
     constexpr unsigned kMostThreads = 8;
     const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
     const std::uint64_t threads = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
     StepQueue steps(items, inSize, threads);
-    const auto work = [&] {
-        ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor, sink);
-    };
+    const auto work = [&] { ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor); };
     std::vector<std::future<void>> others;
     for (std::uint64_t k = 1; k < threads; ++k) {
         try {
@@ -238,7 +262,8 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, std:
             break;
         }
     }
-    // Every thread is waited for before a failure of one leaves: they write into out.
+    // Every thread is waited for before a failure of one leaves: they write into out, and
+    // hand it on to its sink.
     std::exception_ptr failure;
     try {
         work();
@@ -295,22 +320,28 @@ void TRvInternalWAVE::Convert(const SampleChange& change, TSampleSink* sink) {
     const std::uint64_t items = change.After.Frames * change.ItemsPerFrame;
     const std::uint64_t size = items * change.OutSize;
     Expect(Monitor, items * change.InSize, false);
+    // A sink takes the output as it comes, and keeps it.
+    if (sink) {
+        ConvertInRuns(change.Run, WaveData, {.Sink = sink}, items, change.InSize, change.OutSize,
+                      Monitor);
+        CheckIntact();
+        if (HeapBlock output = sink->Output()) {
+            WaveData = std::move(output);
+            return;
+        }
+    }
     // A shrinking conversion of samples in a block of our own needs no second block: no fresh
     // pages to fault in, and the freed tail goes back at once.
     if (change.OutSize < change.InSize && WaveData.Writable()) {
         ConvertInPlace(change.Run, WaveData.data(), items, change.InSize, change.OutSize, Monitor);
         WaveData.Narrow(0, size);
-        if (sink)
-            sink->Converted(WaveData.data(), 0, size);
         return;
     }
     // Every kernel writes each byte of its output, so the block needs no zero fill.
     HeapBlock converted(size, HeapBlock::Fill::Overwritten);
-    ConvertInRuns(change.Run, WaveData, converted.data(), items, change.InSize, change.OutSize,
-                  Monitor, sink);
-    // A mapped file cut short while the kernel read it gave zeros, not its samples.
-    if (!WaveData.Intact())
-        throw EReadError();
+    ConvertInRuns(change.Run, WaveData, {.Block = converted.data()}, items, change.InSize,
+                  change.OutSize, Monitor);
+    CheckIntact();
     WaveData = std::move(converted);
 }
 
@@ -322,6 +353,12 @@ void TRvInternalWAVE::Apply(const SampleChange& first, const SampleChange& secon
     const Shape& after = second.Run ? second.After : first.After;
     WaveFormat = after.Format;
     Extension = after.Extension;
+}
+
+void TRvInternalWAVE::CheckIntact() const {
+    // A mapped file cut short while the kernel read it gave zeros, not its samples.
+    if (!WaveData.Intact())
+        throw EReadError();
 }
 
 std::uint64_t TRvInternalWAVE::Frames() const {

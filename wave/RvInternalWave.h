@@ -23,13 +23,18 @@ public:
 
 using TNotifyEvent = std::function<void(TPersistent* Sender)>;
 
-// Told of each run of a conversion's output as it is made, from the threads that make it, so
-// that a save can write what is ready while the rest of the samples are still being read.
+// Takes a conversion's output as it is made, from the threads that make it, so that a save
+// can write what is ready while the rest of the samples are still being read, and the output
+// need not be whole in memory.
 class TSampleSink {
 public:
     virtual ~TSampleSink() = default;
-    // Bytes [from, to) of block hold their final values; the runs come in about their order.
-    virtual void Converted(const std::uint8_t* block, std::uint64_t from, std::uint64_t to) = 0;
+    // bytes hold output bytes [at, at + count), final; they are gone once this returns. The
+    // runs come in about their order.
+    virtual void Converted(const std::uint8_t* bytes, std::uint64_t at, std::uint64_t count) = 0;
+    // Once every output byte was told: the output as a block for the wave to keep, or none
+    // when the sink could not keep it (the wave is then converted again, in memory).
+    virtual HeapBlock Output() = 0;
 };
 
 class TRvInternalWAVE : public TPersistent {
@@ -73,7 +78,7 @@ public:
     // Makes first and then second, planned one after the other from this wave's shape. When
     // both convert samples, each frame goes through both at once, so the wave between them is
     // never made whole. Raises EReadError when the samples were a mapped file since cut short.
-    // sink, if any, is told of the output as it is made.
+    // sink, if any, takes the output as it is made.
     void Apply(const SampleChange& first, const SampleChange& second, TSampleSink* sink = nullptr);
     void Apply(const SampleChange& change) { Apply(change, SampleChange()); }
     // What ChangeBits(16) then ChangeBits(8) does to an 8-bit wave, without a 16-bit block:
@@ -114,6 +119,8 @@ public:
 private:
     // Runs a change's kernel over the samples and makes its output the sample buffer.
     void Convert(const SampleChange& change, TSampleSink* sink);
+    // Raises EReadError when the samples are a mapped file since cut short.
+    void CheckIntact() const;
     // Whole frames in the sample buffer; none when the shape has no frame size.
     std::uint64_t Frames() const;
     void LoadImage(HeapBlock image);

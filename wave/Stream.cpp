@@ -214,8 +214,50 @@ std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces
         bytes += piece.size();
     Expect(Monitor, bytes, true);
     const std::uint64_t n = WriteFully(Temp, pieces, Monitor);
-    Written += n;
+    Written.fetch_add(n);
     return n;
+}
+
+void TFileReplaceStream::WriteAt(std::uint64_t offset, ByteSpan piece) {
+    Expect(Monitor, piece.size(), true);
+    while (!piece.empty()) {
+        CheckStop(Monitor);
+        const std::int64_t n = Platform::WriteOnceAt(Temp, offset, piece);
+        if (n == Platform::kInterrupted)
+            continue;
+        if (n <= 0)
+            throw EWriteError();
+        const auto written = static_cast<std::uint64_t>(n);
+        offset += written;
+        piece = piece.subspan(written);
+        Advance(Monitor, written);
+    }
+    for (std::uint64_t end = Written;
+         offset > end && !Written.compare_exchange_weak(end, offset);) {
+    }
+}
+
+HeapBlock TFileReplaceStream::WrittenBytes(std::uint64_t offset, std::uint64_t size) const {
+    if (offset > Written || size > Written - offset)
+        return {};
+    if (!Platform::MappedFilesBlockReplace()) {
+        HeapBlock mapped = HeapBlock::MapFile(Temp.get(), offset + size);
+        if (mapped) {
+            mapped.Narrow(offset, size);
+            return mapped;
+        }
+    }
+    HeapBlock block(size, HeapBlock::Fill::Overwritten);
+    for (std::uint64_t done = 0; done < size;) {
+        const std::int64_t n = Platform::ReadOnceAt(Temp, offset + done, block.data() + done,
+                                                    std::min(size - done, kWorkStepBytes));
+        if (n == Platform::kInterrupted)
+            continue;
+        if (n <= 0)
+            return {};
+        done += static_cast<std::uint64_t>(n);
+    }
+    return block;
 }
 
 bool TFileReplaceStream::Replaces(const HeapBlock& block) const {
@@ -229,9 +271,10 @@ void TFileReplaceStream::Commit() {
     // slow disk the flush is nearly all of a save's time (the writes only filled the page
     // cache), so it goes a step at a time, looking for a stop between steps.
     if (Replaced.Exists) {
-        for (std::uint64_t done = 0; done < Written; done += kFlushStepBytes) {
+        const std::uint64_t size = Written;
+        for (std::uint64_t done = 0; done < size; done += kFlushStepBytes) {
             CheckStop(Monitor);
-            if (!Platform::FlushRange(Temp, done, std::min(kFlushStepBytes, Written - done)))
+            if (!Platform::FlushRange(Temp, done, std::min(kFlushStepBytes, size - done)))
                 throw EWriteError();
         }
         CheckStop(Monitor);

@@ -7,6 +7,7 @@
 #include "Platform.h"
 #include "WorkMonitor.h"
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -124,6 +125,13 @@ public:
     std::uint64_t Write(const void* buffer, std::uint64_t count) override;
     std::uint64_t Size() const override { return Written; }
     std::uint64_t WriteGathered(std::span<const ByteSpan> pieces) override;
+    // Writes piece at offset, the file's position left as it is; threads may write their own
+    // parts of the file at once. Raises EWriteError when not all of it could be written.
+    void WriteAt(std::uint64_t offset, ByteSpan piece);
+    // Bytes [offset, offset + size) of what was written, as a block: the file mapped where a
+    // mapping keeps no file from being put in place, read into memory otherwise. No block when
+    // they cannot be had.
+    HeapBlock WrittenBytes(std::uint64_t offset, std::uint64_t size) const;
 
     // Puts the written bytes in place of the destination; raises EWriteError or EFCreateError.
     void Commit();
@@ -136,6 +144,6 @@ private:
     Platform::ReplacedFile Replaced; // a link's target, not the link; locked while it exists
     std::string TempName;
     Platform::File Temp;
-    std::uint64_t Written = 0;
+    std::atomic<std::uint64_t> Written{0}; // where the file ends
     bool Committed = false;
 };

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -278,6 +280,42 @@ TEST_F(ConvertFileTest, MappedSourceSavedElsewhereHoldsAboutOneFileInMemory) {
     EXPECT_LT(PeakMemoryInUse() - before, kDataSize * 3ull / 2)
         << "held in MiB: " << (PeakMemoryInUse() - before) / (1 << 20);
     EXPECT_EQ(std::filesystem::file_size(FileSystemPath(Out + "/long.wav")), 46u + kDataSize);
+}
+
+// A long file's result goes to its file a piece at a time, never whole in memory, and the wave
+// then holds the samples saved: read back from the file where they are short of a mapping.
+TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
+    constexpr std::uint32_t kDataSize = 72u << 20;
+    const std::string path = Dir / "long.wav";
+    {
+        std::ofstream file(FileSystemPath(path), std::ios::binary);
+        Bytes head = WaveImage({1, 2, 44100, 16}, {});
+        for (int k = 0; k < 4; ++k) { // the RIFF and data sizes, little-endian
+            head[4 + k] = static_cast<std::uint8_t>((36 + kDataSize) >> (8 * k));
+            head[40 + k] = static_cast<std::uint8_t>(kDataSize >> (8 * k));
+        }
+        file.write(reinterpret_cast<const char*>(head.data()), static_cast<long>(head.size()));
+        Bytes piece(1 << 20);
+        for (std::uint32_t at = 0; at < kDataSize; at += piece.size()) {
+            for (std::size_t k = 0; k < piece.size(); ++k)
+                piece[k] = static_cast<std::uint8_t>((at >> 20) * 31 + k * 7 + k / 4093);
+            file.write(reinterpret_cast<const char*>(piece.data()), piece.size());
+        }
+    }
+    Settings.BitsChoice = 8;
+    for (const std::int32_t channels : {2, 1}) { // a mapped result, then one read back
+        Settings.ChannelsChoice = channels;
+        const std::uint64_t output = kDataSize / 2 / (3 - channels);
+        const std::uint64_t before = PeakMemoryInUse();
+        ASSERT_EQ(Fields(Convert(path))[3], "変換完了");
+        EXPECT_LT(PeakMemoryInUse() - before, output / 2) << channels;
+        Bytes saved;
+        Written(Out + "/long.wav", &saved);
+        ASSERT_EQ(saved.size(), output);
+        const HeapBlock& kept = Rv.Wave()->WaveData;
+        ASSERT_EQ(kept.size(), output);
+        EXPECT_EQ(std::memcmp(kept.data(), saved.data(), output), 0) << channels;
+    }
 }
 
 TEST(PathParts, FolderPartEndsAtTheLastSeparator) {

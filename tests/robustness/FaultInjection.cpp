@@ -1,6 +1,6 @@
-// Interposed over the C library with LD_PRELOAD, it makes the N-th call of write (or writev),
-// fsync or rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME says N,
-// the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, cuts the file
+// Interposed over the C library with LD_PRELOAD, it makes the N-th call of write (or writev,
+// pwrite), fsync or rename fail when TESSALY_FAIL_WRITE, TESSALY_FAIL_FSYNC or TESSALY_FAIL_RENAME
+// says N, the N-th in-memory wave's first block when TESSALY_FAIL_NEW_WAVE says N, cuts the file
 // TESSALY_CUT_FILE names to 4096 bytes just before the N-th write when TESSALY_CUT_AT_WRITE says
 // N (another program cutting a source while its result is written), holds up every write
 // to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), makes flushing cost
@@ -30,6 +30,7 @@ template <typename Function> Function Next(const char* name) {
 
 using WriteFn = ssize_t (*)(int, const void*, size_t);
 using WritevFn = ssize_t (*)(int, const iovec*, int);
+using PwriteFn = ssize_t (*)(int, const void*, size_t, off_t);
 using SyncFn = int (*)(int);
 using RenameFn = int (*)(const char*, const char*);
 using RenameAtFn = int (*)(int, const char*, int, const char*);
@@ -150,6 +151,20 @@ ssize_t writev(int fd, const iovec* pieces, int count) {
     const ssize_t written = real(fd, pieces, count);
     Wrote(fd, written);
     return written;
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+    if (FailThisWrite(fd))
+        return -1;
+    HoldUpFileWrite(fd);
+    static const PwriteFn real = Next<PwriteFn>("pwrite");
+    const ssize_t written = real(fd, buffer, count, offset);
+    Wrote(fd, written);
+    return written;
+}
+
+ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
+    return pwrite(fd, buffer, count, offset);
 }
 
 int fsync(int fd) {
