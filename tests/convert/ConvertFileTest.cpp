@@ -308,7 +308,9 @@ TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
         const std::uint64_t output = kDataSize / 2 / (3 - channels);
         const std::uint64_t before = PeakMemoryInUse();
         ASSERT_EQ(Fields(Convert(path))[3], "変換完了");
+#ifndef __SANITIZE_THREAD__ // whose shadow of every byte read stays in memory
         EXPECT_LT(PeakMemoryInUse() - before, output / 2) << channels;
+#endif
         Bytes saved;
         Written(Out + "/long.wav", &saved);
         ASSERT_EQ(saved.size(), output);
