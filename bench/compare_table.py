@@ -170,8 +170,8 @@ FORMAT_TARGETS = {1: 0.75, 2: 0.5, 3: 0.5}
 
 
 def formats(work):
-    """formats.cases: index|what|source bytes|result bytes; formats-K-ROUND.json: cp, then
-    tessaly-convert, one run each."""
+    """formats.cases: index|what|source bytes|result bytes|tessaly-convert's peak KiB;
+    formats-K-ROUND.json: cp, then tessaly-convert, one run each."""
     path = f"{work}/formats.cases"
     if not os.path.exists(path):
         return
@@ -179,10 +179,11 @@ def formats(work):
         cases = [line.rstrip("\n").split("|") for line in f if line.strip()]
     print("\nRecordings of about 345 MB at 48 kHz on tmpfs, each conversion against cp of its "
           "source, taking turns (medians)\n")
-    print("| conversion | rounds | cp s | tessaly-convert s | x cp | bytes written / cp's |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print("| conversion | rounds | cp s | tessaly-convert s | x cp | bytes written / cp's | "
+          "peak MiB |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
     ratios = []
-    for index, what, source, result in cases:
+    for index, what, source, result, peak in cases:
         times = [[], []]
         for run in sorted(glob.glob(f"{work}/formats-{index}-*.json")):
             with open(run) as f:
@@ -191,7 +192,7 @@ def formats(work):
         cp, ours = statistics.median(times[0]), statistics.median(times[1])
         ratios.append((int(index), what, ours / cp))
         print(f"| {what} | {len(times[0])} | {cp:.3f} | {ours:.3f} | {ours / cp:.2f} | "
-              f"{int(result) / int(source):.2f} |")
+              f"{int(result) / int(source):.2f} | {int(peak) / 1024:.0f} |")
     print()
     for index, what, ratio in ratios:
         if index in FORMAT_TARGETS:
