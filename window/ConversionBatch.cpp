@@ -56,6 +56,11 @@ void TConversionBatch::Run() {
     }
     FileIndex.store(-1);
     Wave.SetMonitor(nullptr);
+    // Nothing reads the last file's samples once the batch is over: they go, so that memory
+    // is not held idle, nor a file kept mapped (which on Windows bars replacing, moving or
+    // deleting it until the next drop).
+    if (TRvInternalWAVE* wave = Wave.Wave())
+        wave->FreeWAVE();
     Hand([&] {
         Ended = true;
         Failure = failure;

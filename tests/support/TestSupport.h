@@ -111,3 +111,5 @@ bool HaveProgram(const std::string& name);
 // The memory this process holds now (its resident set, working set) and the most it has held.
 std::uint64_t MemoryInUse();
 std::uint64_t PeakMemoryInUse();
+// Whether this process has a file whose name (the last part of its path) is name mapped.
+bool MapsFileNamed(const std::string& name);

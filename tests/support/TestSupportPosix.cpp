@@ -97,6 +97,14 @@ std::uint64_t MemoryInUse() {
     return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
+bool MapsFileNamed(const std::string& name) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.ends_with("/" + name))
+            return true;
+    return false;
+}
+
 std::uint64_t PeakMemoryInUse() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -158,6 +158,21 @@ std::uint64_t MemoryInUse() {
     return counters.WorkingSetSize;
 }
 
+bool MapsFileNamed(const std::string& name) {
+    const std::wstring tail = L"\\" + Wide(name);
+    MEMORY_BASIC_INFORMATION region{};
+    for (auto* at = static_cast<std::uint8_t*>(nullptr);
+         VirtualQuery(at, &region, sizeof region) == sizeof region;
+         at = static_cast<std::uint8_t*>(region.BaseAddress) + region.RegionSize) {
+        wchar_t file[MAX_PATH * 4];
+        if (region.Type == MEM_MAPPED &&
+            GetMappedFileNameW(GetCurrentProcess(), region.BaseAddress, file, MAX_PATH * 4) != 0 &&
+            std::wstring_view(file).ends_with(tail))
+            return true;
+    }
+    return false;
+}
+
 std::uint64_t PeakMemoryInUse() {
     PROCESS_MEMORY_COUNTERS counters{};
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);

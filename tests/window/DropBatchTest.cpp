@@ -276,6 +276,23 @@ TEST_F(WindowTest, LongPathsAreTakenWhole) {
     EXPECT_TRUE(Rows()[0].contains("|変換完了|"));
 }
 
+// A long file is mapped while it is converted, and its result while it is saved; neither stays
+// mapped once the batch is over, to be replaced, moved or deleted as the user likes.
+TEST_F(WindowTest, FinishedBatchHoldsNoFileMapped) {
+    WriteIntoResultFolder();
+    Click("RadioButton8"); // 8Bit
+    // Its result is large enough to be mapped as well.
+    WriteFileBytes(Sources / "changed.wav", WaveImage({}, Bytes(66u << 20, 0x12)));
+    ASSERT_TRUE(Drop({Sources / "changed.wav"}));
+    EXPECT_FALSE(MapsFileNamed("changed.wav"));
+    // Saved as it is, from its mapping.
+    WriteFileBytes(Sources / "kept.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
+    ASSERT_TRUE(Drop({Sources / "kept.wav"}));
+    EXPECT_FALSE(MapsFileNamed("kept.wav"));
+    ASSERT_EQ(Rows().size(), 2);
+    EXPECT_TRUE(Rows()[0].contains("|変換完了|") && Rows()[1].contains("|変換完了|"));
+}
+
 TEST_F(WindowTest, DefaultDestinationIsTheWavesFolderBesideTheProgram) {
     const std::string name = "tessaly-window-test-" + std::to_string(getpid()) + ".wav";
     ASSERT_TRUE(Drop({WriteWave(name)}));
