@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "MappedFileGuard.h"
+#include "Stream.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -94,6 +95,21 @@ void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
         Platform::PrefaultPages(first, static_cast<std::uint64_t>(end - first));
 }
 
+void HeapBlock::Read(std::uint64_t from, void* buffer, std::uint64_t count) const {
+    if (from > Size || count > Size - from || !ReadsThroughFile())
+        throw std::out_of_range("HeapBlock::Read: no file holds the range");
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    for (std::uint64_t done = 0; done < count;) {
+        const std::int64_t n =
+            Platform::ReadOnceAt(File, FileOffset + from + done, bytes + done, count - done);
+        if (n == Platform::kInterrupted)
+            continue;
+        if (n <= 0)
+            throw EReadError();
+        done += static_cast<std::uint64_t>(n);
+    }
+}
+
 void HeapBlock::ReleaseReadPages(std::uint64_t from, std::uint64_t to) {
     std::uint8_t* first = std::max(PageDown(Bytes + std::min(from, Size)), Base);
     std::uint8_t* end = PageDown(Bytes + std::min(to, Size));
@@ -105,7 +121,8 @@ HeapBlock::HeapBlock(HeapBlock&& other) noexcept
     : Base(std::exchange(other.Base, nullptr)), Capacity(std::exchange(other.Capacity, 0)),
       Bytes(std::exchange(other.Bytes, nullptr)), Size(std::exchange(other.Size, 0)),
       Mapped(std::exchange(other.Mapped, false)), Watched(std::exchange(other.Watched, -1)),
-      File(std::move(other.File)), FileSize(std::exchange(other.FileSize, 0)), Key(other.Key),
+      File(std::move(other.File)), FileSize(std::exchange(other.FileSize, 0)),
+      FileOffset(std::exchange(other.FileOffset, 0)), Key(other.Key),
       Keyed(std::exchange(other.Keyed, false)) {}
 
 HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
@@ -119,6 +136,7 @@ HeapBlock& HeapBlock::operator=(HeapBlock&& other) noexcept {
         Watched = std::exchange(other.Watched, -1);
         File = std::move(other.File);
         FileSize = std::exchange(other.FileSize, 0);
+        FileOffset = std::exchange(other.FileOffset, 0);
         Key = other.Key;
         Keyed = std::exchange(other.Keyed, false);
     }
@@ -129,6 +147,7 @@ void HeapBlock::Narrow(std::uint64_t offset, std::uint64_t length) {
     if (offset > Size || length > Size - offset)
         throw std::out_of_range("HeapBlock::Narrow: range outside the block");
     Bytes += offset;
+    FileOffset += offset;
     Size = length;
     if (Mapped && length != 0)
         ReleasePagesOutside();
@@ -173,7 +192,7 @@ void HeapBlock::reset() {
             std::free(Base);
     }
     Base = Bytes = nullptr;
-    Capacity = Size = 0;
+    Capacity = Size = FileOffset = 0;
     Mapped = false;
     Keyed = false;
 }

@@ -53,6 +53,13 @@ public:
     // there in one call instead of one fault at a time. Pages the file no longer covers are
     // left out: reading them still finds the file cut short. Nothing for other blocks.
     void PrefaultPages(std::uint64_t from, std::uint64_t to);
+    // Whether Read can take the bytes from the file itself: a mapped file whose block keeps a
+    // handle of it (where files can shrink under a mapping).
+    bool ReadsThroughFile() const { return Watched >= 0 && static_cast<bool>(File); }
+    // For a block that ReadsThroughFile, reads count bytes from byte from on into buffer from
+    // the file, which costs less than mapping its pages in and out again. Raises EReadError
+    // when the file ends before them.
+    void Read(std::uint64_t from, void* buffer, std::uint64_t count) const;
 
     // Keeps only the length bytes from offset on, where they are: nothing is copied. Whole
     // pages of a large block that lie outside them go back to the system at once. Raises
@@ -76,9 +83,10 @@ private:
     std::uint8_t* Bytes = nullptr;
     std::uint64_t Size = 0;
     bool Mapped = false;
-    int Watched = -1;           // the ticket of a mapped file's range, or -1
-    Platform::File File;        // a mapped file's own handle, to see it shrink
-    std::uint64_t FileSize = 0; // its size when it was mapped
-    Platform::FileKey Key;      // which file is mapped
-    bool Keyed = false;         // whether Key could be had
+    int Watched = -1;             // the ticket of a mapped file's range, or -1
+    Platform::File File;          // a mapped file's own handle, to see it shrink
+    std::uint64_t FileSize = 0;   // its size when it was mapped
+    std::uint64_t FileOffset = 0; // where Bytes lie in it
+    Platform::FileKey Key;        // which file is mapped
+    bool Keyed = false;           // whether Key could be had
 };

@@ -191,10 +191,11 @@ private:
     std::uint64_t DonePrefix = 0, Released = 0;
 };
 
-// Output bound for a sink passes through a scratch block this large: small enough to stay in
-// the core's cache until the sink has copied it on, so the output is never whole in memory and
-// no fresh page is zeroed for it; large enough that a sink's call costs nothing beside it.
-constexpr std::uint64_t kSinkChunkBytes = std::uint64_t{256} << 10;
+// Output bound for a sink passes through a scratch block of this size, and so does input read
+// from its file: small enough to stay in the core's cache until it is used, so the output is
+// never whole in memory and no fresh page is zeroed for it; large enough that a call of the
+// sink or the system costs nothing beside it.
+constexpr std::uint64_t kScratchChunkBytes = std::uint64_t{256} << 10;
 
 // Where a conversion's output goes: into a block, or a chunk at a time through scratch to a sink.
 struct Output {
@@ -202,19 +203,31 @@ struct Output {
     TSampleSink* Sink = nullptr;
 };
 
-void ConvertItems(const TRvInternalWAVE::Kernel& kernel, const std::uint8_t* in, Output out,
+struct Scratch {
+    std::vector<std::uint8_t> In, Out;
+};
+
+void ConvertItems(const TRvInternalWAVE::Kernel& kernel, const HeapBlock& input, Output out,
                   std::uint64_t from, std::uint64_t to, std::uint32_t inSize, std::uint32_t outSize,
-                  std::vector<std::uint8_t>& scratch) {
+                  Scratch& scratch) {
     if (!out.Sink) {
-        kernel(in + from * inSize, out.Block + from * outSize, to - from);
+        kernel(input.data() + from * inSize, out.Block + from * outSize, to - from);
         return;
     }
-    const std::uint64_t chunk = std::max<std::uint64_t>(1, kSinkChunkBytes / outSize);
-    scratch.resize(chunk * outSize);
+    const std::uint64_t chunk =
+        std::max<std::uint64_t>(1, kScratchChunkBytes / std::max(inSize, outSize));
+    const bool readsFile = input.ReadsThroughFile();
+    scratch.Out.resize(chunk * outSize);
+    scratch.In.resize(readsFile ? chunk * inSize : 0);
     for (std::uint64_t at = from; at < to; at += chunk) {
         const std::uint64_t count = std::min(to - at, chunk);
-        kernel(in + at * inSize, scratch.data(), count);
-        out.Sink->Converted(scratch.data(), at * outSize, count * outSize);
+        const std::uint8_t* in = input.data() + at * inSize;
+        if (readsFile) {
+            input.Read(at * inSize, scratch.In.data(), count * inSize);
+            in = scratch.In.data();
+        }
+        kernel(in, scratch.Out.data(), count);
+        out.Sink->Converted(scratch.Out.data(), at * outSize, count * outSize);
     }
 }
 
@@ -225,18 +238,23 @@ void ConvertSteps(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, Outpu
                   StepQueue& steps, std::uint32_t inSize, std::uint32_t outSize,
                   WorkMonitor* monitor) {
     StepQueue::Step step;
-    std::vector<std::uint8_t> scratch;
+    Scratch scratch;
+    // Read from its file, the input is never mapped in: nothing to map ahead or give back.
+    const bool mapsInput = !(out.Sink && input.ReadsThroughFile());
     for (;;) {
         CheckStop(monitor);
         if (!steps.Next(step))
             return;
         input.AdviseWillNeed(step.AdviseFrom * inSize, step.AdviseTo * inSize);
-        input.PrefaultPages(step.From * inSize, step.To * inSize);
-        ConvertItems(kernel, input.data(), out, step.From, step.To, inSize, outSize, scratch);
-        input.ReleaseReadPages(step.From * inSize, step.To * inSize);
+        if (mapsInput)
+            input.PrefaultPages(step.From * inSize, step.To * inSize);
+        ConvertItems(kernel, input, out, step.From, step.To, inSize, outSize, scratch);
         std::uint64_t sweepFrom = 0, sweepTo = 0;
         steps.Finished(step, sweepFrom, sweepTo);
-        input.ReleaseReadPages(sweepFrom * inSize, sweepTo * inSize);
+        if (mapsInput) {
+            input.ReleaseReadPages(step.From * inSize, step.To * inSize);
+            input.ReleaseReadPages(sweepFrom * inSize, sweepTo * inSize);
+        }
         Advance(monitor, (step.To - step.From) * inSize);
     }
 }
