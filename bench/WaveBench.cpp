@@ -402,8 +402,8 @@ public:
     // where memcpy of its output moves 2 x out.
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\n%-22s %10s  %8s  %5s  %7s  %s\n", "benchmark", "time", "x memcpy",
-                    "floor", "x floor", "x probe");
+        std::printf("\n%-22s %10s  %8s  %5s  %7s  %s\n", "benchmark", "time", "x memcpy", "floor",
+                    "x floor", "x probe");
         for (const auto& [name, time] : Times) {
             const auto memcpyTime = Times.find("memcpy/" + SizeOf(name));
             if (memcpyTime == Times.end())
