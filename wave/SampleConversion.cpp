@@ -307,6 +307,30 @@ std::uint64_t Wide16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
     return i;
 }
 
+// The mean of each pair of 32-bit samples truncated toward zero, as StereoToMono16 forms it:
+// the halves' sum with the carry of their low bits is the mean rounded down, and a negative
+// mean of an odd sum moves up by one, so the sum's 33rd bit is never needed.
+std::uint64_t WideStereoToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    const __m512i evens =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    const __m512i one = _mm512_set1_epi32(1);
+    std::uint64_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        const __m512i a = Load512(in + 8 * i), b = Load512(in + 8 * i + 64);
+        const __m512i left = _mm512_permutex2var_epi32(a, evens, b);
+        const __m512i right = _mm512_permutex2var_epi32(a, odds, b);
+        const __m512i floorMean = _mm512_add_epi32(
+            _mm512_add_epi32(_mm512_srai_epi32(left, 1), _mm512_srai_epi32(right, 1)),
+            _mm512_and_si512(_mm512_and_si512(left, right), one));
+        const __m512i odd = _mm512_and_si512(_mm512_xor_si512(left, right), one);
+        Store512(
+            out + 4 * i,
+            _mm512_add_epi32(floorMean, _mm512_and_si512(_mm512_srli_epi32(floorMean, 31), odd)));
+    }
+    return i;
+}
+
 std::uint64_t WideStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     std::uint64_t i = 0;
     for (; i + 32 <= frames; i += 32) {
@@ -1074,6 +1098,12 @@ std::uint64_t BulkFloatMix(const std::uint8_t* in, std::uint8_t* out, std::uint6
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFixed(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
 #if TESSALY_KERNEL_BULK && defined(__AVX512BW__)
+    if constexpr (std::is_same_v<Sample, Pcm32> && FixedChannels == 2) {
+        const std::uint64_t done = WideStereoToMono32(in, out, frames);
+        in += done * 8;
+        out += done * 4;
+        frames -= done;
+    }
     if constexpr (Sample::Width <= 3) {
         const std::uint64_t done = WideMix<Sample, FixedChannels>(in, out, frames);
         in += done * Sample::Width * FixedChannels;
