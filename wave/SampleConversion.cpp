@@ -210,6 +210,17 @@ inline __m256i Load256(const std::uint8_t* p) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
+// Input read from memory comes in faster when asked for a page ahead: the processor's own
+// prefetching, which runs ahead of the loads, stops at each page's end, and a step busy with
+// arithmetic keeps fewer loads in flight than a plain copy. Each step asks for the lines
+// kAhead bytes beyond the Bytes it reads (a prefetch beyond the input is harmless).
+constexpr std::uint64_t kAhead = 4096;
+
+template <std::uint64_t Bytes> inline void ReadAhead(const std::uint8_t* p) {
+    for (std::uint64_t k = 0; k < Bytes; k += 64)
+        _mm_prefetch(reinterpret_cast<const char*>(p + kAhead + k), _MM_HINT_T0);
+}
+
 inline __m512i Load512(const std::uint8_t* p) {
     return _mm512_loadu_si512(p);
 }
@@ -253,9 +264,11 @@ inline __m512i Narrow32To8x64(__m512i a, __m512i b, __m512i c, __m512i d) {
 
 std::uint64_t Wide24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     std::uint64_t i = 0;
-    for (; i + 32 <= samples; i += 32)
+    for (; i + 32 <= samples; i += 32) {
+        ReadAhead<96>(in + 3 * i);
         Store512(out + 2 * i, Narrow32To16x32(Divide32x16<8>(Widen24x16(in + 3 * i)),
                                               Divide32x16<8>(Widen24x16(in + 3 * i + 48))));
+    }
     return i;
 }
 
@@ -263,6 +276,7 @@ std::uint64_t Wide24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
     std::uint64_t i = 0;
     const __m512i midpoint = _mm512_set1_epi32(128);
     for (; i + 64 <= samples; i += 64) {
+        ReadAhead<192>(in + 3 * i);
         __m512i v[4];
         for (int k = 0; k < 4; ++k)
             v[k] = _mm512_add_epi32(Divide32x16<16>(Widen24x16(in + 3 * i + 48 * k)), midpoint);
@@ -273,9 +287,11 @@ std::uint64_t Wide24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
 
 std::uint64_t Wide32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     std::uint64_t i = 0;
-    for (; i + 32 <= samples; i += 32)
+    for (; i + 32 <= samples; i += 32) {
+        ReadAhead<128>(in + 4 * i);
         Store512(out + 2 * i, Narrow32To16x32(Divide32x16<16>(Load512(in + 4 * i)),
                                               Divide32x16<16>(Load512(in + 4 * i + 64))));
+    }
     return i;
 }
 
@@ -283,6 +299,7 @@ std::uint64_t Wide32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
     std::uint64_t i = 0;
     const __m512i midpoint = _mm512_set1_epi32(128);
     for (; i + 64 <= samples; i += 64) {
+        ReadAhead<256>(in + 4 * i);
         __m512i v[4];
         for (int k = 0; k < 4; ++k)
             v[k] = _mm512_add_epi32(Divide32x16<24>(Load512(in + 4 * i + 64 * k)), midpoint);
@@ -295,6 +312,7 @@ std::uint64_t Wide16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
     std::uint64_t i = 0;
     const __m512i midpoint = _mm512_set1_epi16(128), low = _mm512_set1_epi16(255);
     for (; i + 64 <= samples; i += 64) {
+        ReadAhead<128>(in + 2 * i);
         __m512i v[2];
         for (int k = 0; k < 2; ++k) {
             const __m512i x = Load512(in + 2 * i + 64 * k);
@@ -317,6 +335,7 @@ std::uint64_t WideStereoToMono32(const std::uint8_t* in, std::uint8_t* out, std:
     const __m512i one = _mm512_set1_epi32(1);
     std::uint64_t i = 0;
     for (; i + 16 <= frames; i += 16) {
+        ReadAhead<128>(in + 8 * i);
         const __m512i a = Load512(in + 8 * i), b = Load512(in + 8 * i + 64);
         const __m512i left = _mm512_permutex2var_epi32(a, evens, b);
         const __m512i right = _mm512_permutex2var_epi32(a, odds, b);
@@ -334,6 +353,7 @@ std::uint64_t WideStereoToMono32(const std::uint8_t* in, std::uint8_t* out, std:
 std::uint64_t WideStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
     std::uint64_t i = 0;
     for (; i + 32 <= frames; i += 32) {
+        ReadAhead<128>(in + 4 * i);
         __m512i means[2];
         for (int k = 0; k < 2; ++k) {
             const __m512i x = Load512(in + 4 * i + 64 * k);
@@ -374,9 +394,11 @@ template <typename Scaled16, std::uint64_t Width>
 std::uint64_t WideFloatTo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples,
                             Scaled16 scaled16) {
     std::uint64_t i = 0;
-    for (; i + 32 <= samples; i += 32)
+    for (; i + 32 <= samples; i += 32) {
+        ReadAhead<32 * Width>(in + Width * i);
         Store512(out + 2 * i,
                  Narrow32To16x32(scaled16(in + Width * i), scaled16(in + Width * i + 16 * Width)));
+    }
     return i;
 }
 
@@ -386,6 +408,7 @@ std::uint64_t WideFloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint6
     std::uint64_t i = 0;
     const __m512i midpoint = _mm512_set1_epi32(128);
     for (; i + 64 <= samples; i += 64) {
+        ReadAhead<64 * Width>(in + Width * i);
         __m512i v[4];
         for (int k = 0; k < 4; ++k)
             v[k] = _mm512_add_epi32(scaled16(in + Width * i + 16 * Width * k), midpoint);
@@ -717,6 +740,7 @@ std::uint64_t WideMix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t f
     const __m512i ones = _mm512_set1_epi16(1);
     std::uint64_t i = 0;
     for (; i + 16 <= frames; i += 16) {
+        ReadAhead<16 * width * Channels>(in + width * Channels * i);
         const std::uint8_t* from = in + width * Channels * i;
         __m512i sum;
         if constexpr (paired) {
@@ -1033,6 +1057,7 @@ std::uint64_t BulkFloatStereo512(const std::uint8_t* in, std::uint8_t* out, std:
     }
     for (; i + 8 <= frames; i += 8) {
         const std::uint8_t* from = in + 2 * Sample::Width * i;
+        ReadAhead<16 * Sample::Width>(from);
         std::uint8_t* to = out + Sample::Width * i;
         __m512d a, b;
         if constexpr (std::is_same_v<Sample, Float32>) {
@@ -1074,6 +1099,9 @@ std::uint64_t BulkFloatMix(const std::uint8_t* in, std::uint8_t* out, std::uint6
 #endif
     for (; i + 9 <= frames; i += 8) {
         const std::uint8_t* from = in + frameSize * i;
+#ifdef __AVX512BW__
+        ReadAhead<8 * frameSize>(from);
+#endif
         std::uint8_t* to = out + Sample::Width * i;
         const __m256d sums[2] = {FloatFrameSums<Sample, Channels>(from),
                                  FloatFrameSums<Sample, Channels>(from + 4 * frameSize)};
