@@ -3,6 +3,7 @@
 #include "LittleEndian.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -671,15 +672,19 @@ struct MemberLanes {
     std::int32_t Order[16];
 };
 
-template <std::uint32_t G> constexpr MemberLanes MemberLanesOf(std::uint32_t p) {
-    MemberLanes lanes{};
-    for (std::uint32_t i = 0; i < 16 * G; ++i)
-        if (i % G == p)
-            lanes.Of[i / 16] = static_cast<__mmask16>(lanes.Of[i / 16] | (1u << (i % 16)));
-    for (std::uint32_t f = 0; f < 16; ++f)
-        lanes.Order[f] = static_cast<std::int32_t>((G * f + p) % 16);
-    return lanes;
-}
+// Worked out by the compiler: computed in the loop, they cost ten times the mix itself.
+template <std::uint32_t G> struct MembersOf {
+    static constexpr std::array<MemberLanes, G> Lanes = [] {
+        std::array<MemberLanes, G> members{};
+        for (std::uint32_t p = 0; p < G; ++p) {
+            for (std::uint32_t i = p; i < 16 * G; i += G)
+                members[p].Of[i / 16] |= static_cast<__mmask16>(1u << (i % 16));
+            for (std::uint32_t f = 0; f < 16; ++f)
+                members[p].Order[f] = static_cast<std::int32_t>((G * f + p) % 16);
+        }
+        return members;
+    }();
+};
 
 // The sums of sixteen groups of G adjacent 32-bit values held in G vectors, in order.
 template <std::uint32_t G> inline __m512i GroupSums16(const __m512i* v) {
@@ -693,7 +698,7 @@ template <std::uint32_t G> inline __m512i GroupSums16(const __m512i* v) {
     } else {
         __m512i sum = _mm512_setzero_si512();
         for (std::uint32_t p = 0; p < G; ++p) {
-            const MemberLanes lanes = MemberLanesOf<G>(p);
+            const MemberLanes& lanes = MembersOf<G>::Lanes[p];
             __m512i member = v[0];
             for (std::uint32_t k = 1; k < G; ++k)
                 member = _mm512_mask_blend_epi32(lanes.Of[k], member, v[k]);
