@@ -715,7 +715,13 @@ template <std::uint32_t G> inline __m512i GroupSums16(const __m512i* v) {
 // 16-bit samples (below 2^19 in size) are exact in float, with an error below 2^-6; of 24-bit
 // ones (below 2^26) in double.
 template <std::uint32_t Channels, std::uint64_t Width> inline __m512i Means16(__m512i sum) {
-    if constexpr (Width <= 2) {
+    if constexpr (std::has_single_bit(Channels)) {
+        // A shift, a negative sum raised by the divisor less one first.
+        constexpr int shift = std::countr_zero(Channels);
+        const __m512i bias =
+            _mm512_and_si512(_mm512_srai_epi32(sum, 31), _mm512_set1_epi32(Channels - 1));
+        return _mm512_srai_epi32(_mm512_add_epi32(sum, bias), shift);
+    } else if constexpr (Width <= 2) {
         const __m512 n = _mm512_cvtepi32_ps(sum);
         const __m512 half =
             _mm512_or_ps(_mm512_set1_ps(0.5f), _mm512_and_ps(n, _mm512_set1_ps(-0.0f)));
