@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -140,6 +142,115 @@ const KernelCase kKernels[] = {
     {"6ch2monof32", SixToMono<MixToMonoFloat32>, 24, 4, 4},
 };
 
+// What moving a kernel's bytes costs on this memory: vector loads over its whole input and
+// vector stores over its whole output, ordinary stores as the kernels use, no arithmetic. Each
+// step reads In lines of 64 bytes and writes Out, In:Out being the kernel's bytes in per byte
+// out in lowest terms; the lines read are folded into the ones written, so that none of the
+// loads can be dropped, but no step waits for another.
+template <typename Vector, std::uint64_t InLines, std::uint64_t OutLines>
+inline void MoveLines(const std::uint8_t* in, std::uint8_t* out, std::uint64_t steps) {
+    constexpr std::uint64_t kLanes = 64 / sizeof(Vector);
+    for (std::uint64_t s = 0; s < steps; ++s) {
+        Vector fold[kLanes] = {};
+        for (std::uint64_t k = 0; k < InLines; ++k)
+            for (std::uint64_t v = 0; v < kLanes; ++v) {
+                Vector x;
+                std::memcpy(&x, in + 64 * (InLines * s + k) + sizeof(Vector) * v, sizeof x);
+                fold[v] ^= x;
+            }
+        for (std::uint64_t k = 0; k < OutLines; ++k)
+            std::memcpy(out + 64 * (OutLines * s + k), fold, 64);
+    }
+}
+
+// The shapes the kernels have, each unrolled.
+template <typename Vector>
+inline bool MoveShape(const std::uint8_t* in, std::uint8_t* out, std::uint64_t steps,
+                      std::uint64_t inLines, std::uint64_t outLines) {
+    switch (inLines * 16 + outLines) {
+#define TESSALY_SHAPE(In, Out)                                                                     \
+    case In * 16 + Out:                                                                            \
+        MoveLines<Vector, In, Out>(in, out, steps);                                                \
+        return true;
+        TESSALY_SHAPE(1, 2)
+        TESSALY_SHAPE(2, 1)
+        TESSALY_SHAPE(3, 2)
+        TESSALY_SHAPE(3, 1)
+        TESSALY_SHAPE(4, 1)
+        TESSALY_SHAPE(6, 1)
+        TESSALY_SHAPE(8, 1)
+#undef TESSALY_SHAPE
+    }
+    return false;
+}
+
+using Vector512 = long long __attribute__((vector_size(64)));
+using Vector256 = long long __attribute__((vector_size(32)));
+using Vector128 = long long __attribute__((vector_size(16)));
+using MoveKernel = bool (*)(const std::uint8_t*, std::uint8_t*, std::uint64_t, std::uint64_t,
+                            std::uint64_t);
+
+#if defined(__x86_64__) || defined(_M_X64)
+__attribute__((target("avx512f"))) bool MoveShape512(const std::uint8_t* in, std::uint8_t* out,
+                                                     std::uint64_t steps, std::uint64_t inLines,
+                                                     std::uint64_t outLines) {
+    return MoveShape<Vector512>(in, out, steps, inLines, outLines);
+}
+
+__attribute__((target("avx2"))) bool MoveShape256(const std::uint8_t* in, std::uint8_t* out,
+                                                  std::uint64_t steps, std::uint64_t inLines,
+                                                  std::uint64_t outLines) {
+    return MoveShape<Vector256>(in, out, steps, inLines, outLines);
+}
+#endif
+
+bool MoveShape128(const std::uint8_t* in, std::uint8_t* out, std::uint64_t steps,
+                  std::uint64_t inLines, std::uint64_t outLines) {
+    return MoveShape<Vector128>(in, out, steps, inLines, outLines);
+}
+
+// The widest vectors the processor has, as the widest kernel set uses.
+MoveKernel WidestMove() {
+#if defined(__x86_64__) || defined(_M_X64)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+        return MoveShape512;
+    if (__builtin_cpu_supports("avx2"))
+        return MoveShape256;
+#endif
+    return MoveShape128;
+}
+
+// A kernel's shape: its bytes in per byte out in lowest terms.
+std::pair<std::uint64_t, std::uint64_t> ShapeOf(const KernelCase& kernel) {
+    std::uint64_t a = kernel.InBytesPerItem, b = kernel.OutBytesPerItem;
+    while (b) {
+        a %= b;
+        std::swap(a, b);
+    }
+    return {kernel.InBytesPerItem / a, kernel.OutBytesPerItem / a};
+}
+
+// "probe3to2"
+std::string ProbeName(const KernelCase& kernel) {
+    const auto [in, out] = ShapeOf(kernel);
+    return "probe" + std::to_string(in) + "to" + std::to_string(out);
+}
+
+void MoveOnly(benchmark::State& state, std::uint64_t inLines, std::uint64_t outLines,
+              std::uint64_t outBytes) {
+    const std::uint64_t steps = outBytes / (64 * outLines);
+    const Bytes in = NoiseBytes(steps * 64 * inLines);
+    Bytes out(outBytes);
+    const MoveKernel move = WidestMove();
+    for (auto _ : state) {
+        if (!move(in.data(), out.data(), steps, inLines, outLines))
+            return state.SkipWithError("no probe of this shape");
+        benchmark::ClobberMemory();
+    }
+    CountBytes(state, outBytes);
+}
+
 // Times the kernel producing outBytes into a block made ready beforehand.
 void RunKernel(benchmark::State& state, const KernelCase& kernel, std::uint64_t outBytes) {
     const std::uint64_t items = outBytes / kernel.OutBytesPerItem;
@@ -261,6 +372,12 @@ void RegisterAll() {
         benchmark::RegisterBenchmark(Name("memcpy", bytes).c_str(), Memcpy, bytes);
         benchmark::RegisterBenchmark(Name("memcpy-allcores", bytes).c_str(), MemcpyAllCores, bytes)
             ->UseRealTime();
+        std::set<std::string> probes;
+        for (const KernelCase& kernel : kKernels)
+            if (probes.insert(ProbeName(kernel)).second)
+                benchmark::RegisterBenchmark(Name(ProbeName(kernel).c_str(), bytes).c_str(),
+                                             MoveOnly, ShapeOf(kernel).first,
+                                             ShapeOf(kernel).second, bytes);
         for (const KernelCase& kernel : kKernels)
             benchmark::RegisterBenchmark(Name(kernel.Name, bytes).c_str(), RunKernel, kernel,
                                          bytes);
@@ -285,8 +402,8 @@ public:
     // where memcpy of its output moves 2 x out.
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\n%-22s %10s  %8s  %5s  %s\n", "benchmark", "time", "x memcpy", "floor",
-                    "x floor");
+        std::printf("\n%-22s %10s  %8s  %5s  %7s  %s\n", "benchmark", "time", "x memcpy", "floor",
+                    "x floor", "x probe");
         for (const auto& [name, time] : Times) {
             const auto memcpyTime = Times.find("memcpy/" + SizeOf(name));
             if (memcpyTime == Times.end())
@@ -297,7 +414,10 @@ public:
                 if (name == Name(kernel.Name, SizeBytes(name))) {
                     const double floor = double(kernel.InBytesPerItem + kernel.OutBytesPerItem) /
                                          (2.0 * kernel.OutBytesPerItem);
-                    std::printf("  %5.2f  %.2f", floor, ratio / floor);
+                    std::printf("  %5.2f  %7.2f", floor, ratio / floor);
+                    const auto probe = Times.find(Name(ProbeName(kernel).c_str(), SizeBytes(name)));
+                    if (probe != Times.end())
+                        std::printf("  %.2f", time / probe->second);
                 }
             std::printf("\n");
         }

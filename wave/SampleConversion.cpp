@@ -3,6 +3,7 @@
 #include "LittleEndian.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -201,8 +202,257 @@ inline __m256i Load256(const std::uint8_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-std::uint64_t Bulk24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+#ifdef __AVX512BW__
+// With AVX-512 the same kernels take twice as many items a step, 64 bytes out at a time. Each
+// Wide function does its whole blocks from the start, as a bulk function does, and the bulk
+// function goes on from there.
+#define TESSALY_WIDE(call) call
+// GCC 12 warns of the undefined source its 512-bit builtins are passed (see BulkFloatStereo512).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Input read from memory comes in faster when asked for a page ahead: the processor's own
+// prefetching, which runs ahead of the loads, stops at each page's end, and a step busy with
+// arithmetic keeps fewer loads in flight than a plain copy. Each step asks for the lines
+// kAhead bytes beyond the Bytes it reads (a prefetch beyond the input is harmless).
+constexpr std::uint64_t kAhead = 4096;
+
+template <std::uint64_t Bytes> inline void ReadAhead(const std::uint8_t* p) {
+    for (std::uint64_t k = 0; k < Bytes; k += 64)
+        _mm_prefetch(reinterpret_cast<const char*>(p + kAhead + k), _MM_HINT_T0);
+}
+
+inline __m512i Load512(const std::uint8_t* p) {
+    return _mm512_loadu_si512(p);
+}
+
+inline void Store512(std::uint8_t* p, __m512i v) {
+    _mm512_storeu_si512(p, v);
+}
+
+// Sixteen three-byte samples (48 bytes, none read beyond) as sixteen 32-bit values, sign
+// extended: each 128-bit lane gets four samples' twelve bytes, then each sample moves into
+// the top of its 32-bit lane.
+inline __m512i Widen24x16(const std::uint8_t* p) {
+    const __m512i raw = _mm512_maskz_loadu_epi8(0xFFFFFFFFFFFFull, p);
+    const __m512i quarters = _mm512_permutexvar_epi32(
+        _mm512_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5, 6, 7, 8, 8, 9, 10, 11, 11), raw);
+    const __m512i top =
+        _mm512_shuffle_epi8(quarters, _mm512_broadcast_i32x4(_mm_setr_epi8(
+                                          -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11)));
+    return _mm512_srai_epi32(top, 8);
+}
+
+// Divided by 2^Shift, truncating toward zero.
+template <int Shift> inline __m512i Divide32x16(__m512i v) {
+    const __m512i bias =
+        _mm512_and_si512(_mm512_srai_epi32(v, 31), _mm512_set1_epi32((1 << Shift) - 1));
+    return _mm512_srai_epi32(_mm512_add_epi32(v, bias), Shift);
+}
+
+// Two vectors of 32-bit values that fit 16 bits, in order, as thirty-two 16-bit ones.
+inline __m512i Narrow32To16x32(__m512i a, __m512i b) {
+    return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7),
+                                    _mm512_packs_epi32(a, b));
+}
+
+// Four vectors of 32-bit values that fit 8 bits unsigned, in order, as sixty-four bytes.
+inline __m512i Narrow32To8x64(__m512i a, __m512i b, __m512i c, __m512i d) {
+    return _mm512_permutexvar_epi32(
+        _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15),
+        _mm512_packus_epi16(_mm512_packs_epi32(a, b), _mm512_packs_epi32(c, d)));
+}
+
+std::uint64_t Wide24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
     std::uint64_t i = 0;
+    for (; i + 32 <= samples; i += 32) {
+        ReadAhead<96>(in + 3 * i);
+        Store512(out + 2 * i, Narrow32To16x32(Divide32x16<8>(Widen24x16(in + 3 * i)),
+                                              Divide32x16<8>(Widen24x16(in + 3 * i + 48))));
+    }
+    return i;
+}
+
+std::uint64_t Wide24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m512i midpoint = _mm512_set1_epi32(128);
+    for (; i + 64 <= samples; i += 64) {
+        ReadAhead<192>(in + 3 * i);
+        __m512i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm512_add_epi32(Divide32x16<16>(Widen24x16(in + 3 * i + 48 * k)), midpoint);
+        Store512(out + i, Narrow32To8x64(v[0], v[1], v[2], v[3]));
+    }
+    return i;
+}
+
+std::uint64_t Wide32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    for (; i + 32 <= samples; i += 32) {
+        ReadAhead<128>(in + 4 * i);
+        Store512(out + 2 * i, Narrow32To16x32(Divide32x16<16>(Load512(in + 4 * i)),
+                                              Divide32x16<16>(Load512(in + 4 * i + 64))));
+    }
+    return i;
+}
+
+std::uint64_t Wide32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m512i midpoint = _mm512_set1_epi32(128);
+    for (; i + 64 <= samples; i += 64) {
+        ReadAhead<256>(in + 4 * i);
+        __m512i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm512_add_epi32(Divide32x16<24>(Load512(in + 4 * i + 64 * k)), midpoint);
+        Store512(out + i, Narrow32To8x64(v[0], v[1], v[2], v[3]));
+    }
+    return i;
+}
+
+std::uint64_t Wide16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = 0;
+    const __m512i midpoint = _mm512_set1_epi16(128), low = _mm512_set1_epi16(255);
+    for (; i + 64 <= samples; i += 64) {
+        ReadAhead<128>(in + 2 * i);
+        __m512i v[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m512i x = Load512(in + 2 * i + 64 * k);
+            const __m512i bias = _mm512_and_si512(_mm512_srai_epi16(x, 15), low);
+            v[k] = _mm512_add_epi16(_mm512_srai_epi16(_mm512_add_epi16(x, bias), 8), midpoint);
+        }
+        Store512(out + i, _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7),
+                                                   _mm512_packus_epi16(v[0], v[1])));
+    }
+    return i;
+}
+
+// The mean of each pair of 32-bit samples truncated toward zero, as StereoToMono16 forms it:
+// the halves' sum with the carry of their low bits is the mean rounded down, and a negative
+// mean of an odd sum moves up by one, so the sum's 33rd bit is never needed.
+std::uint64_t WideStereoToMono32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    const __m512i evens =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    const __m512i one = _mm512_set1_epi32(1);
+    std::uint64_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        ReadAhead<128>(in + 8 * i);
+        const __m512i a = Load512(in + 8 * i), b = Load512(in + 8 * i + 64);
+        const __m512i left = _mm512_permutex2var_epi32(a, evens, b);
+        const __m512i right = _mm512_permutex2var_epi32(a, odds, b);
+        const __m512i floorMean = _mm512_add_epi32(
+            _mm512_add_epi32(_mm512_srai_epi32(left, 1), _mm512_srai_epi32(right, 1)),
+            _mm512_and_si512(_mm512_and_si512(left, right), one));
+        const __m512i odd = _mm512_and_si512(_mm512_xor_si512(left, right), one);
+        Store512(
+            out + 4 * i,
+            _mm512_add_epi32(floorMean, _mm512_and_si512(_mm512_srli_epi32(floorMean, 31), odd)));
+    }
+    return i;
+}
+
+std::uint64_t WideStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    for (; i + 32 <= frames; i += 32) {
+        ReadAhead<128>(in + 4 * i);
+        __m512i means[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m512i x = Load512(in + 4 * i + 64 * k);
+            const __m512i left = _mm512_srai_epi32(_mm512_slli_epi32(x, 16), 16);
+            const __m512i sum = _mm512_add_epi32(left, _mm512_srai_epi32(x, 16));
+            means[k] = _mm512_srai_epi32(_mm512_add_epi32(sum, _mm512_srli_epi32(sum, 31)), 1);
+        }
+        Store512(out + 2 * i, Narrow32To16x32(means[0], means[1]));
+    }
+    return i;
+}
+
+// Sixteen floats scaled as ScaledFloats does eight.
+template <int Range> inline __m512i ScaledFloats16(const std::uint8_t* p) {
+    const __m512 scaled = _mm512_mul_ps(_mm512_loadu_ps(p), _mm512_set1_ps(float(Range)));
+    const __m512 number =
+        _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(scaled, scaled, _CMP_ORD_Q), scaled);
+    const __m512 clamped = _mm512_min_ps(_mm512_max_ps(number, _mm512_set1_ps(float(-Range))),
+                                         _mm512_set1_ps(float(Range - 1)));
+    return _mm512_cvttps_epi32(clamped);
+}
+
+// Sixteen doubles scaled as ScaledDoubles does eight.
+template <int Range> inline __m512i ScaledDoubles16(const std::uint8_t* p) {
+    __m256i halves[2];
+    for (int k = 0; k < 2; ++k) {
+        const __m512d scaled =
+            _mm512_mul_pd(_mm512_loadu_pd(p + 64 * k), _mm512_set1_pd(double(Range)));
+        const __m512d number =
+            _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(scaled, scaled, _CMP_ORD_Q), scaled);
+        halves[k] = _mm512_cvttpd_epi32(_mm512_min_pd(
+            _mm512_max_pd(number, _mm512_set1_pd(double(-Range))), _mm512_set1_pd(Range - 1)));
+    }
+    return _mm512_inserti64x4(_mm512_castsi256_si512(halves[0]), halves[1], 1);
+}
+
+template <typename Scaled16, std::uint64_t Width>
+std::uint64_t WideFloatTo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples,
+                            Scaled16 scaled16) {
+    std::uint64_t i = 0;
+    for (; i + 32 <= samples; i += 32) {
+        ReadAhead<32 * Width>(in + Width * i);
+        Store512(out + 2 * i,
+                 Narrow32To16x32(scaled16(in + Width * i), scaled16(in + Width * i + 16 * Width)));
+    }
+    return i;
+}
+
+template <typename Scaled16, std::uint64_t Width>
+std::uint64_t WideFloatTo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples,
+                           Scaled16 scaled16) {
+    std::uint64_t i = 0;
+    const __m512i midpoint = _mm512_set1_epi32(128);
+    for (; i + 64 <= samples; i += 64) {
+        ReadAhead<64 * Width>(in + Width * i);
+        __m512i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm512_add_epi32(scaled16(in + Width * i + 16 * Width * k), midpoint);
+        Store512(out + i, Narrow32To8x64(v[0], v[1], v[2], v[3]));
+    }
+    return i;
+}
+
+// Mono to stereo by widening each sample to a lane twice its width and copying it into the
+// lane's upper half.
+std::uint64_t WideMonoToStereo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    for (; i + 32 <= frames; i += 32) {
+        const __m512i x = _mm512_cvtepu8_epi16(Load256(in + i));
+        Store512(out + 2 * i, _mm512_or_si512(x, _mm512_slli_epi16(x, 8)));
+    }
+    return i;
+}
+
+std::uint64_t WideMonoToStereo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        const __m512i x = _mm512_cvtepu16_epi32(Load256(in + 2 * i));
+        Store512(out + 4 * i, _mm512_or_si512(x, _mm512_slli_epi32(x, 16)));
+    }
+    return i;
+}
+
+std::uint64_t WideMonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    std::uint64_t i = 0;
+    const __m512i twice = _mm512_setr_epi64(0, 0, 1, 1, 2, 2, 3, 3);
+    for (; i + 4 <= frames; i += 4)
+        Store512(out + 16 * i,
+                 _mm512_permutexvar_epi64(twice, _mm512_castsi256_si512(Load256(in + 8 * i))));
+    return i;
+}
+#pragma GCC diagnostic pop
+#else
+#define TESSALY_WIDE(call) 0
+#endif
+
+std::uint64_t Bulk24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
+    std::uint64_t i = TESSALY_WIDE(Wide24To16(in, out, samples));
     for (; i + 19 <= samples; i += 16)
         Store256(out + 2 * i, Narrow32To16(Divide32<8>(Widen24(in + 3 * i)),
                                            Divide32<8>(Widen24(in + 3 * i + 24))));
@@ -210,7 +460,7 @@ std::uint64_t Bulk24To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_
 }
 
 std::uint64_t Bulk24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE(Wide24To8(in, out, samples));
     const __m256i midpoint = Splat32(128);
     for (; i + 35 <= samples; i += 32) {
         __m256i v[4];
@@ -239,7 +489,7 @@ std::uint64_t BulkMonoToStereo24(const std::uint8_t* in, std::uint8_t* out, std:
 }
 
 std::uint64_t Bulk16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE(Wide16To8(in, out, samples));
     const __m256i midpoint = _mm256_set1_epi16(128), low = _mm256_set1_epi16(255);
     for (; i + 32 <= samples; i += 32) {
         __m256i v[2];
@@ -260,7 +510,7 @@ inline __m256i PairMeans(__m256i a, __m256i b) {
 }
 
 std::uint64_t BulkStereoToMono16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE(WideStereoToMono16(in, out, frames));
     for (; i + 16 <= frames; i += 16) {
         __m256i means[2];
         for (int k = 0; k < 2; ++k) {
@@ -286,7 +536,8 @@ template <int Range> inline __m256i ScaledFloats(const std::uint8_t* p) {
 }
 
 std::uint64_t BulkFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE((WideFloatTo16<decltype(&ScaledFloats16<32768>), 4>(
+        in, out, samples, ScaledFloats16<32768>)));
     for (; i + 16 <= samples; i += 16)
         Store256(out + 2 * i, Narrow32To16(ScaledFloats<32768>(in + 4 * i),
                                            ScaledFloats<32768>(in + 4 * i + 32)));
@@ -294,7 +545,8 @@ std::uint64_t BulkFloat32To16(const std::uint8_t* in, std::uint8_t* out, std::ui
 }
 
 std::uint64_t BulkFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE(
+        (WideFloatTo8<decltype(&ScaledFloats16<128>), 4>(in, out, samples, ScaledFloats16<128>)));
     const __m256i midpoint = Splat32(128);
     for (; i + 32 <= samples; i += 32) {
         __m256i v[4];
@@ -323,7 +575,8 @@ template <int Range> inline __m256i ScaledDoubles(const std::uint8_t* p) {
 }
 
 std::uint64_t BulkFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE((WideFloatTo16<decltype(&ScaledDoubles16<32768>), 8>(
+        in, out, samples, ScaledDoubles16<32768>)));
     for (; i + 16 <= samples; i += 16)
         Store256(out + 2 * i, Narrow32To16(ScaledDoubles<32768>(in + 8 * i),
                                            ScaledDoubles<32768>(in + 8 * i + 64)));
@@ -331,7 +584,8 @@ std::uint64_t BulkFloat64To16(const std::uint8_t* in, std::uint8_t* out, std::ui
 }
 
 std::uint64_t BulkFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    std::uint64_t i = 0;
+    std::uint64_t i = TESSALY_WIDE(
+        (WideFloatTo8<decltype(&ScaledDoubles16<128>), 8>(in, out, samples, ScaledDoubles16<128>)));
     const __m256i midpoint = Splat32(128);
     for (; i + 32 <= samples; i += 32) {
         __m256i v[4];
@@ -397,6 +651,147 @@ template <std::uint32_t Channels> inline __m256i FrameSums(const std::int32_t* s
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums));
     }
 }
+
+#ifdef __AVX512BW__
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The sums of adjacent pairs of thirty-two 32-bit values, in order.
+inline __m512i PairSums16(__m512i a, __m512i b) {
+    const __m512i evens =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    return _mm512_permutex2var_epi32(_mm512_add_epi32(a, _mm512_srli_epi64(a, 32)), evens,
+                                     _mm512_add_epi32(b, _mm512_srli_epi64(b, 32)));
+}
+
+// Where the lanes of an odd-sized group's p-th member lie: the value at index i of the G
+// vectors (lane i % 16 of vector i / 16) is member i % G of group i / G. As 16 and G have no
+// common factor, each lane holds that member in exactly one of the vectors: blends gather the
+// members into one vector, and one permutation puts group f's into lane f.
+struct MemberLanes {
+    __mmask16 Of[8];
+    std::int32_t Order[16];
+};
+
+// Worked out by the compiler: computed in the loop, they cost ten times the mix itself.
+template <std::uint32_t G> struct MembersOf {
+    static constexpr std::array<MemberLanes, G> Lanes = [] {
+        std::array<MemberLanes, G> members{};
+        for (std::uint32_t p = 0; p < G; ++p) {
+            for (std::uint32_t i = p; i < 16 * G; i += G)
+                members[p].Of[i / 16] |= static_cast<__mmask16>(1u << (i % 16));
+            for (std::uint32_t f = 0; f < 16; ++f)
+                members[p].Order[f] = static_cast<std::int32_t>((G * f + p) % 16);
+        }
+        return members;
+    }();
+};
+
+// The sums of sixteen groups of G adjacent 32-bit values held in G vectors, in order.
+template <std::uint32_t G> inline __m512i GroupSums16(const __m512i* v) {
+    if constexpr (G == 1) {
+        return v[0];
+    } else if constexpr (G % 2 == 0) {
+        __m512i pairs[G / 2];
+        for (std::uint32_t k = 0; k < G / 2; ++k)
+            pairs[k] = PairSums16(v[2 * k], v[2 * k + 1]);
+        return GroupSums16<G / 2>(pairs);
+    } else {
+        __m512i sum = _mm512_setzero_si512();
+        for (std::uint32_t p = 0; p < G; ++p) {
+            const MemberLanes& lanes = MembersOf<G>::Lanes[p];
+            __m512i member = v[0];
+            for (std::uint32_t k = 1; k < G; ++k)
+                member = _mm512_mask_blend_epi32(lanes.Of[k], member, v[k]);
+            sum = _mm512_add_epi32(
+                sum, _mm512_permutexvar_epi32(_mm512_loadu_si512(lanes.Order), member));
+        }
+        return sum;
+    }
+}
+
+// Sums truncated toward zero by the channel count: (|n| + 1/2) / count lies at least
+// 1 / (2 count) from every whole number, more than the product's rounding error; the half
+// taken with n's sign gives the quotient's sign and the truncation its size. Sums of 8- and
+// 16-bit samples (below 2^19 in size) are exact in float, with an error below 2^-6; of 24-bit
+// ones (below 2^26) in double.
+template <std::uint32_t Channels, std::uint64_t Width> inline __m512i Means16(__m512i sum) {
+    if constexpr (std::has_single_bit(Channels)) {
+        // A shift, a negative sum raised by the divisor less one first.
+        constexpr int shift = std::countr_zero(Channels);
+        const __m512i bias =
+            _mm512_and_si512(_mm512_srai_epi32(sum, 31), _mm512_set1_epi32(Channels - 1));
+        return _mm512_srai_epi32(_mm512_add_epi32(sum, bias), shift);
+    } else if constexpr (Width <= 2) {
+        const __m512 n = _mm512_cvtepi32_ps(sum);
+        const __m512 half =
+            _mm512_or_ps(_mm512_set1_ps(0.5f), _mm512_and_ps(n, _mm512_set1_ps(-0.0f)));
+        return _mm512_cvttps_epi32(
+            _mm512_mul_ps(_mm512_add_ps(n, half), _mm512_set1_ps(1.0f / Channels)));
+    } else {
+        __m256i halves[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m512d n = _mm512_cvtepi32_pd(k ? _mm512_extracti64x4_epi64(sum, 1)
+                                                   : _mm512_castsi512_si256(sum));
+            const __m512d half =
+                _mm512_or_pd(_mm512_set1_pd(0.5), _mm512_and_pd(n, _mm512_set1_pd(-0.0)));
+            halves[k] = _mm512_cvttpd_epi32(
+                _mm512_mul_pd(_mm512_add_pd(n, half), _mm512_set1_pd(1.0 / Channels)));
+        }
+        return _mm512_inserti64x4(_mm512_castsi256_si512(halves[0]), halves[1], 1);
+    }
+}
+
+// Frames of two to eight channels of 8-, 16- or 24-bit samples to their mean, sixteen at a
+// time, reading and writing only their own bytes. With an even channel count 8- and 16-bit
+// samples are summed in pairs by a multiply-add as they are widened to 32 bits.
+template <typename Sample, std::uint32_t Channels>
+std::uint64_t WideMix(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+    constexpr std::uint64_t width = Sample::Width;
+    constexpr bool paired = Channels % 2 == 0 && width <= 2;
+    const __m512i ones = _mm512_set1_epi16(1);
+    std::uint64_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        ReadAhead<16 * width * Channels>(in + width * Channels * i);
+        const std::uint8_t* from = in + width * Channels * i;
+        __m512i sum;
+        if constexpr (paired) {
+            __m512i pairs[Channels / 2];
+            for (std::uint32_t k = 0; k < Channels / 2; ++k)
+                pairs[k] =
+                    _mm512_madd_epi16(width == 1 ? _mm512_cvtepu8_epi16(Load256(from + 32 * k))
+                                                 : Load512(from + 64 * k),
+                                      ones);
+            sum = GroupSums16<Channels / 2>(pairs);
+        } else {
+            __m512i v[Channels];
+            for (std::uint32_t k = 0; k < Channels; ++k)
+                v[k] = width == 1   ? _mm512_cvtepu8_epi32(_mm_loadu_si128(
+                                          reinterpret_cast<const __m128i*>(from + 16 * k)))
+                       : width == 2 ? _mm512_cvtepi16_epi32(Load256(from + 32 * k))
+                                    : Widen24x16(from + 48 * k);
+            sum = GroupSums16<Channels>(v);
+        }
+        const __m512i mean = Means16<Channels, width>(sum);
+        std::uint8_t* to = out + width * i;
+        if constexpr (width == 1) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm512_cvtepi32_epi8(mean));
+        } else if constexpr (width == 2) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm512_cvtepi32_epi16(mean));
+        } else {
+            // Each lane's four values to its first twelve bytes, the lanes' twelve together.
+            const __m512i packed = _mm512_shuffle_epi8(
+                mean, _mm512_broadcast_i32x4(
+                          _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1)));
+            _mm512_mask_storeu_epi8(
+                to, 0xFFFFFFFFFFFFull,
+                _mm512_permutexvar_epi32(
+                    _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0), packed));
+        }
+    }
+    return i;
+}
+#pragma GCC diagnostic pop
+#endif
 
 // Frames of three to eight channels of 8-, 16- or 24-bit samples to their mean, 64 at a time:
 // the samples widened to 32 bits on the stack, eight frames summed in vector lanes, the sums
@@ -673,6 +1068,7 @@ std::uint64_t BulkFloatStereo512(const std::uint8_t* in, std::uint8_t* out, std:
     }
     for (; i + 8 <= frames; i += 8) {
         const std::uint8_t* from = in + 2 * Sample::Width * i;
+        ReadAhead<16 * Sample::Width>(from);
         std::uint8_t* to = out + Sample::Width * i;
         __m512d a, b;
         if constexpr (std::is_same_v<Sample, Float32>) {
@@ -714,6 +1110,9 @@ std::uint64_t BulkFloatMix(const std::uint8_t* in, std::uint8_t* out, std::uint6
 #endif
     for (; i + 9 <= frames; i += 8) {
         const std::uint8_t* from = in + frameSize * i;
+#ifdef __AVX512BW__
+        ReadAhead<8 * frameSize>(from);
+#endif
         std::uint8_t* to = out + Sample::Width * i;
         const __m256d sums[2] = {FloatFrameSums<Sample, Channels>(from),
                                  FloatFrameSums<Sample, Channels>(from + 4 * frameSize)};
@@ -737,6 +1136,20 @@ std::uint64_t BulkFloatMix(const std::uint8_t* in, std::uint8_t* out, std::uint6
 
 template <typename Sample, std::uint32_t FixedChannels>
 inline void MixFixed(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
+#if TESSALY_KERNEL_BULK && defined(__AVX512BW__)
+    if constexpr (std::is_same_v<Sample, Pcm32> && FixedChannels == 2) {
+        const std::uint64_t done = WideStereoToMono32(in, out, frames);
+        in += done * 8;
+        out += done * 4;
+        frames -= done;
+    }
+    if constexpr (Sample::Width <= 3) {
+        const std::uint64_t done = WideMix<Sample, FixedChannels>(in, out, frames);
+        in += done * Sample::Width * FixedChannels;
+        out += done * Sample::Width;
+        frames -= done;
+    }
+#endif
 #if TESSALY_KERNEL_BULK
     if constexpr (FixedChannels >= 3 && Sample::Width <= 3) {
         const std::uint64_t done = BulkMix<Sample, FixedChannels>(in, out, frames);
@@ -813,14 +1226,22 @@ void Convert16To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
 }
 
 void MonoToStereo8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = TESSALY_WIDE(WideMonoToStereo8(in, out, frames));
+#endif
+    for (; i < frames; ++i) {
         out[2 * i] = in[i];
         out[2 * i + 1] = in[i];
     }
 }
 
 void MonoToStereo16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = TESSALY_WIDE(WideMonoToStereo16(in, out, frames));
+#endif
+    for (; i < frames; ++i) {
         const std::uint16_t sample = Load16(in + 2 * i);
         Store16(out + 4 * i, sample);
         Store16(out + 4 * i + 2, sample);
@@ -883,13 +1304,21 @@ void Convert24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t sampl
 }
 
 void Convert32To16(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i)
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = TESSALY_WIDE(Wide32To16(in, out, samples));
+#endif
+    for (; i < samples; ++i)
         Store16(out + 2 * i,
                 static_cast<std::uint16_t>(static_cast<std::int32_t>(Load32(in + 4 * i)) / 65536));
 }
 
 void Convert32To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t samples) {
-    for (std::uint64_t i = 0; i < samples; ++i)
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = TESSALY_WIDE(Wide32To8(in, out, samples));
+#endif
+    for (; i < samples; ++i)
         out[i] = static_cast<std::uint8_t>(
             static_cast<std::int32_t>(Load32(in + 4 * i)) / 16777216 + 128);
 }
@@ -958,7 +1387,11 @@ void MonoToStereo32(const std::uint8_t* in, std::uint8_t* out, std::uint64_t fra
 }
 
 void MonoToStereo64(const std::uint8_t* in, std::uint8_t* out, std::uint64_t frames) {
-    for (std::uint64_t i = 0; i < frames; ++i) {
+    std::uint64_t i = 0;
+#if TESSALY_KERNEL_BULK
+    i = TESSALY_WIDE(WideMonoToStereo64(in, out, frames));
+#endif
+    for (; i < frames; ++i) {
         const std::uint64_t sample = Load64(in + 8 * i);
         Store64(out + 16 * i, sample);
         Store64(out + 16 * i + 8, sample);
