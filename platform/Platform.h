@@ -150,6 +150,9 @@ bool StillCovers(const File& watched, std::uint64_t size);
 // background (steps whose last page is resident are passed over), to map it in one call, or
 // to let its memory go (the pages stay in the cache and read the same when touched again).
 void AdviseWillNeed(std::uint8_t* first, std::uint64_t length);
+// About what share of the pages of [first, first + length), mapped from a file, the page
+// cache holds, from 0 to 1; 1 where the system does not tell.
+double CachedShare(std::uint8_t* first, std::uint64_t length);
 void PrefaultPages(std::uint8_t* first, std::uint64_t length);
 void DiscardPages(std::uint8_t* first, std::uint64_t length);
 

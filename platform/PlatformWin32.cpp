@@ -511,6 +511,11 @@ void AdviseWillNeed(std::uint8_t*, std::uint64_t) {
     // Windows reads ahead of a view that is read in order by itself.
 }
 
+double CachedShare(std::uint8_t*, std::uint64_t) {
+    // Windows does not tell which pages of a file its cache holds.
+    return 1;
+}
+
 void PrefaultPages(std::uint8_t*, std::uint64_t) {}
 
 void DiscardPages(std::uint8_t* first, std::uint64_t length) {

@@ -88,6 +88,14 @@ void HeapBlock::AdviseWillNeed(std::uint64_t from, std::uint64_t to) const {
         Platform::AdviseWillNeed(first, static_cast<std::uint64_t>(end - first));
 }
 
+double HeapBlock::CachedShare() const {
+    std::uint8_t* first = PageDown(Bytes);
+    std::uint8_t* end = PageUp(Bytes + Size);
+    if (Watched < 0 || end <= first)
+        return 1;
+    return Platform::CachedShare(first, static_cast<std::uint64_t>(end - first));
+}
+
 void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
     std::uint8_t* first = PageDown(Bytes + std::min(from, Size));
     std::uint8_t* end = PageUp(Bytes + std::min(to, Size));

@@ -53,6 +53,9 @@ public:
     // there in one call instead of one fault at a time. Pages the file no longer covers are
     // left out: reading them still finds the file cut short. Nothing for other blocks.
     void PrefaultPages(std::uint64_t from, std::uint64_t to);
+    // For a mapped file, the share of it that the page cache holds, from 0 to 1; 1 for other
+    // blocks.
+    double CachedShare() const;
     // Whether Read can take the bytes from the file itself: a mapped file whose block keeps a
     // handle of it (where files can shrink under a mapping).
     bool ReadsThroughFile() const { return Watched >= 0 && static_cast<bool>(File); }

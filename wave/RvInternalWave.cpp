@@ -269,7 +269,11 @@ void ConvertInRuns(const TRvInternalWAVE::Kernel& kernel, HeapBlock& input, Outp
                    WorkMonitor* monitor) {
     constexpr unsigned kMostThreads = 8;
     const std::uint64_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
-    const std::uint64_t threads = std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
+    // A file mostly still on the disk comes in at the disk's pace, whoever reads it: one thread
+    // reads it as one stream and leaves the other cores to the system bringing it in.
+    const std::uint64_t threads =
+        input.CachedShare() < 0.5 ? 1
+                                  : std::clamp<std::uint64_t>(items * inSize / kRunBytes, 1, cores);
     StepQueue steps(items, inSize, threads);
     const auto work = [&] { ConvertSteps(kernel, input, out, steps, inSize, outSize, monitor); };
     std::vector<std::future<void>> others;
