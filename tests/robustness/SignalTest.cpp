@@ -27,6 +27,11 @@ bool HoldsTemporaryFile(const std::string& folder) {
 }
 
 TEST(SentSignal, BusErrorEndsTheRun) {
+#ifdef __SANITIZE_THREAD__
+    // The race detector delivers signals itself, and a bus error sent while a thread waits in
+    // a read or write at times ends its process by a segmentation fault instead.
+    GTEST_SKIP() << "signals pass through the race detector";
+#endif
     TempDir in, out;
     WriteFileBytes(in / "long.wav", WaveImage({.Channels = 2}, Bytes(40u << 20, 0x11)));
     std::vector<std::string> args = {TESSALY_CONVERT, "--bits", "8", "--dir", out.path()};
