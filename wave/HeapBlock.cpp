@@ -106,16 +106,8 @@ void HeapBlock::PrefaultPages(std::uint64_t from, std::uint64_t to) {
 void HeapBlock::Read(std::uint64_t from, void* buffer, std::uint64_t count) const {
     if (from > Size || count > Size - from || !ReadsThroughFile())
         throw std::out_of_range("HeapBlock::Read: no file holds the range");
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    for (std::uint64_t done = 0; done < count;) {
-        const std::int64_t n =
-            Platform::ReadOnceAt(File, FileOffset + from + done, bytes + done, count - done);
-        if (n == Platform::kInterrupted)
-            continue;
-        if (n <= 0)
-            throw EReadError();
-        done += static_cast<std::uint64_t>(n);
-    }
+    if (!ReadFullyAt(File, FileOffset + from, buffer, count))
+        throw EReadError();
 }
 
 void HeapBlock::ReleaseReadPages(std::uint64_t from, std::uint64_t to) {

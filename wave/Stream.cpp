@@ -94,6 +94,21 @@ EReadError::EReadError() : EStreamError("ストリームからの読み込みエ
 
 EWriteError::EWriteError() : EStreamError("ストリームへの書き込みエラー") {}
 
+bool ReadFullyAt(const Platform::File& file, std::uint64_t offset, void* buffer,
+                 std::uint64_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    for (std::uint64_t done = 0; done < count;) {
+        const std::int64_t n =
+            Platform::ReadOnceAt(file, offset + done, bytes + done, count - done);
+        if (n == Platform::kInterrupted)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 HeapBlock TStream::ReadAll() {
     return ReadBlock(Size());
 }
@@ -248,15 +263,8 @@ HeapBlock TFileReplaceStream::WrittenBytes(std::uint64_t offset, std::uint64_t s
         }
     }
     HeapBlock block(size, HeapBlock::Fill::Overwritten);
-    for (std::uint64_t done = 0; done < size;) {
-        const std::int64_t n = Platform::ReadOnceAt(Temp, offset + done, block.data() + done,
-                                                    std::min(size - done, kWorkStepBytes));
-        if (n == Platform::kInterrupted)
-            continue;
-        if (n <= 0)
-            return {};
-        done += static_cast<std::uint64_t>(n);
-    }
+    if (!ReadFullyAt(Temp, offset, block.data(), size))
+        return {};
     return block;
 }
 

@@ -46,6 +46,11 @@ public:
 // A run of bytes handed to a write.
 using ByteSpan = std::span<const std::uint8_t>;
 
+// Reads count bytes at offset of file into buffer, in as many reads as that takes; false when
+// the file ends before them or a read fails.
+bool ReadFullyAt(const Platform::File& file, std::uint64_t offset, void* buffer,
+                 std::uint64_t count);
+
 class TStream {
 public:
     virtual ~TStream() = default;
