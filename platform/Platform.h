@@ -111,6 +111,15 @@ bool FlushToDisk(const File& file);
 // can only flush a file whole (Windows), it does nothing and FlushToDisk does it all; false on
 // failure.
 bool FlushRange(const File& file, std::uint64_t offset, std::uint64_t length);
+// How a flush can go a step at a time on the file's file system, so that a stop waits for one
+// step only.
+enum class FlushSteps {
+    ByRange,     // FlushRange writes each range out and waits for it
+    ByWholeFile, // a range flush does nothing there (FUSE and overlay file systems pass a flush
+                 // on to another layer whole): FlushToDisk after every few MiB written
+    None,        // FlushToDisk does it all at the end
+};
+FlushSteps FlushStepsOf(const File& file);
 // Puts the closed successor named name in place of the replaced file, in one step; false when
 // it cannot. The lock may be let go first where a locked file cannot be replaced.
 bool PutInPlace(const std::string& name, ReplacedFile& replaced);

@@ -421,6 +421,10 @@ bool FlushRange(const File&, std::uint64_t, std::uint64_t) {
     return true;
 }
 
+FlushSteps FlushStepsOf(const File&) {
+    return FlushSteps::None;
+}
+
 bool PutInPlace(const std::string& name, ReplacedFile& replaced) {
     // An open file cannot be replaced: the lock goes first. ReplaceFileW gives the successor
     // the replaced file's attributes and security, as a save over a file keeps them.

@@ -33,11 +33,15 @@ void TRvWave::LoadFromFile(const std::string& fileName) {
 }
 
 void TRvWave::LoadFromStream(TStream& stream) {
-    TNotifyEvent handler = InternalWave ? InternalWave->OnNotify : TNotifyEvent();
+    const TRvInternalWAVE& old =
+        Asserted("TRvWave.ReleaseInternalWave: InternalWave should not be Nil");
+    // The fresh wave exists before the old one goes: when it cannot be made, the old one stays
+    // and the component still holds a wave for the files after this one.
+    auto fresh = std::make_unique<TRvInternalWAVE>();
+    fresh->OnNotify = old.OnNotify;
+    fresh->Monitor = Monitor;
     ReleaseInternalWave();
-    InternalWave = std::make_unique<TRvInternalWAVE>();
-    InternalWave->OnNotify = std::move(handler);
-    InternalWave->Monitor = Monitor;
+    InternalWave = std::move(fresh);
     InternalWave->LoadFromFile(stream);
 }
 

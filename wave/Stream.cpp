@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -56,9 +57,10 @@ std::vector<ByteSpan> StepOf(const std::vector<ByteSpan>& left, std::size_t firs
 }
 
 // Repeats writes until every piece is written or an error stops it; returns how many bytes
-// were written. Writes a step at a time, checking for a stop and counting on monitor.
+// were written. Writes a step at a time, checking for a stop, counting on monitor and telling
+// wrote each step's bytes.
 std::uint64_t WriteFully(const Platform::File& file, std::span<const ByteSpan> pieces,
-                         WorkMonitor* monitor) {
+                         WorkMonitor* monitor, const std::function<void(std::uint64_t)>& wrote) {
     std::vector<ByteSpan> left;
     for (const ByteSpan piece : pieces)
         if (!piece.empty())
@@ -75,6 +77,7 @@ std::uint64_t WriteFully(const Platform::File& file, std::span<const ByteSpan> p
         done += static_cast<std::uint64_t>(n);
         Advance(monitor, static_cast<std::uint64_t>(n));
         SkipWritten(left, first, static_cast<std::uint64_t>(n));
+        wrote(static_cast<std::uint64_t>(n));
     }
     return done;
 }
@@ -205,6 +208,7 @@ TFileReplaceStream::TFileReplaceStream(const std::string& fileName, WorkMonitor*
     Temp = Platform::CreateSuccessor(Replaced, TempName);
     if (!Temp)
         throw EFCreateError(fileName);
+    Steps = Platform::FlushStepsOf(Temp);
 }
 
 TFileReplaceStream::~TFileReplaceStream() {
@@ -227,14 +231,15 @@ std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces
     std::uint64_t bytes = 0;
     for (const ByteSpan piece : pieces)
         bytes += piece.size();
-    Expect(Monitor, bytes, true);
-    const std::uint64_t n = WriteFully(Temp, pieces, Monitor);
+    Expect(Monitor, WithFlush(bytes), true);
+    const std::uint64_t n =
+        WriteFully(Temp, pieces, Monitor, [this](std::uint64_t step) { Wrote(step); });
     Written.fetch_add(n);
     return n;
 }
 
 void TFileReplaceStream::WriteAt(std::uint64_t offset, ByteSpan piece) {
-    Expect(Monitor, piece.size(), true);
+    Expect(Monitor, WithFlush(piece.size()), true);
     while (!piece.empty()) {
         CheckStop(Monitor);
         const std::int64_t n = Platform::WriteOnceAt(Temp, offset, piece);
@@ -246,10 +251,31 @@ void TFileReplaceStream::WriteAt(std::uint64_t offset, ByteSpan piece) {
         offset += written;
         piece = piece.subspan(written);
         Advance(Monitor, written);
+        Wrote(written);
     }
     for (std::uint64_t end = Written;
          offset > end && !Written.compare_exchange_weak(end, offset);) {
     }
+}
+
+std::uint64_t TFileReplaceStream::WithFlush(std::uint64_t bytes) const {
+    return Replaced.Exists ? 2 * bytes : bytes;
+}
+
+void TFileReplaceStream::Wrote(std::uint64_t bytes) {
+    if (!Replaced.Exists || Steps == Platform::FlushSteps::ByRange)
+        return;
+    const std::uint64_t unflushed = Unflushed.fetch_add(bytes) + bytes;
+    if (Steps == Platform::FlushSteps::ByWholeFile && unflushed >= kFlushStepBytes)
+        FlushUnflushed();
+}
+
+void TFileReplaceStream::FlushUnflushed() {
+    CheckStop(Monitor);
+    const std::uint64_t bytes = Unflushed.exchange(0);
+    if (!Platform::FlushToDisk(Temp))
+        throw EWriteError();
+    Advance(Monitor, bytes);
 }
 
 HeapBlock TFileReplaceStream::WrittenBytes(std::uint64_t offset, std::uint64_t size) const {
@@ -279,15 +305,15 @@ void TFileReplaceStream::Commit() {
     // slow disk the flush is nearly all of a save's time (the writes only filled the page
     // cache), so it goes a step at a time, looking for a stop between steps.
     if (Replaced.Exists) {
-        const std::uint64_t size = Written;
+        const std::uint64_t size = Steps == Platform::FlushSteps::ByRange ? Written.load() : 0;
         for (std::uint64_t done = 0; done < size; done += kFlushStepBytes) {
             CheckStop(Monitor);
-            if (!Platform::FlushRange(Temp, done, std::min(kFlushStepBytes, size - done)))
+            const std::uint64_t step = std::min(kFlushStepBytes, size - done);
+            if (!Platform::FlushRange(Temp, done, step))
                 throw EWriteError();
+            Advance(Monitor, step);
         }
-        CheckStop(Monitor);
-        if (!Platform::FlushToDisk(Temp))
-            throw EWriteError();
+        FlushUnflushed();
     }
     if (!Temp.Close())
         throw EWriteError();

@@ -151,4 +151,11 @@ private:
     Platform::File Temp;
     std::atomic<std::uint64_t> Written{0}; // where the file ends
     bool Committed = false;
+    // A replacing save flushes what it writes, a step at a time where the file system allows.
+    // The flush is as much work again as the writes, and the bar counts it.
+    Platform::FlushSteps Steps = Platform::FlushSteps::None;
+    std::atomic<std::uint64_t> Unflushed{0}; // written since the last whole-file flush
+    std::uint64_t WithFlush(std::uint64_t bytes) const;
+    void Wrote(std::uint64_t bytes);
+    void FlushUnflushed();
 };

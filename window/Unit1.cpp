@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -211,7 +212,13 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     ui->Panel4->show();
     ui->Panel4->repaint();
     FrameTimer.start();
-    Batch->Start();
+    // Without a thread for the batch (the system has none left) the drop ends at once, and
+    // its failure is shown as any batch's would be.
+    try {
+        Batch->Start();
+    } catch (const std::system_error&) {
+        EndBatch(std::current_exception());
+    }
 }
 
 // The panel is hidden and the last rows shown. Input made during the batch takes effect now, so

@@ -522,21 +522,31 @@ TEST_F(SlowDisk, ACloseDuringTheFlushOfAReplacingSaveGivesItUpWithinAStep) {
     EXPECT_EQ(after.st_ino, saved.st_ino) << "the file saved before was replaced";
 }
 
-// A failure that ends a batch (here, no memory for a fresh wave) shows its message box; a stop
-// signal ends the program all the same, box and all, as a close would.
+// A failure that ends a batch (here, no thread for it: the system has none left once the
+// marker file exists) shows its message box; a stop signal ends the program all the same, box
+// and all, as a close would.
 class FailingBatch : public DropEndToEnd {
 protected:
     static void SetUpTestSuite() {
+        Markers.emplace();
         const char* asan = std::getenv("ASAN_OPTIONS");
-        WindowEnvironment = {
-            std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY, "TESSALY_FAIL_NEW_WAVE=2",
-            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
+        WindowEnvironment = {std::string("LD_PRELOAD=") + FAULT_INJECTION_LIBRARY,
+                             "TESSALY_NO_THREADS_AFTER=" + *Markers / "no-threads",
+                             "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+                                 ":verify_asan_link_order=0"};
     }
-    static void TearDownTestSuite() { WindowEnvironment.clear(); }
+    static void TearDownTestSuite() {
+        WindowEnvironment.clear();
+        Markers.reset();
+    }
+    static std::optional<TempDir> Markers;
 };
+
+std::optional<TempDir> FailingBatch::Markers;
 
 TEST_F(FailingBatch, AStopSignalEndsTheProgramWithItsMessageBoxUp) {
     ASSERT_NO_FATAL_FAILURE(LocateWindow());
+    WriteFileBytes(*Markers / "no-threads", {});
     ASSERT_EQ(Drag(WriteWaves("take-", 3, 4)), "copy 1");
     ASSERT_NE(Peer.Ask("window Tessaly"), "timeout") << "no message box";
     Window.Signal(SIGTERM);

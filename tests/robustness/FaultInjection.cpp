@@ -6,6 +6,8 @@
 // to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), makes flushing cost
 // TESSALY_SLOW_FLUSH_MS_PER_MIB milliseconds for each MiB written and not yet flushed (fsync
 // and fdatasync pay for the whole file, sync_file_range for its own range), and
+// fails every std::thread made once the file TESSALY_NO_THREADS_AFTER names exists (Qt's
+// own threads, made with attributes, still start), and
 // notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
 // standard input, output and error are passed through uncounted: the result rows must reach
 // the test. A hold-up lasts its whole time, signals or not, as a disk's does.
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -38,6 +41,7 @@ using RenameAt2Fn = int (*)(int, const char*, int, const char*, unsigned);
 using CallocFn = void* (*)(size_t, size_t);
 using SyncFileRangeFn = int (*)(int, off64_t, off64_t, unsigned);
 using CloseFn = int (*)(int);
+using ThreadFn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 
 void Note(const char* what) {
     const char* log = std::getenv("TESSALY_FAULT_LOG");
@@ -236,6 +240,17 @@ void* calloc(size_t count, size_t size) {
     }
     static const CallocFn real = Next<CallocFn>("calloc");
     return real(count, size);
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
+                   void* argument) {
+    const char* marker = std::getenv("TESSALY_NO_THREADS_AFTER");
+    if (!attributes && marker && access(marker, F_OK) == 0) {
+        Note("thread");
+        return EAGAIN;
+    }
+    static const ThreadFn real = Next<ThreadFn>("pthread_create");
+    return real(thread, attributes, start, argument);
 }
 
 } // extern "C"

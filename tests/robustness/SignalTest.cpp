@@ -13,6 +13,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+#include <sys/mount.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -79,24 +85,54 @@ TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus
     }
 }
 
+// A folder on a FUSE file system of the test's own (slowfs.py), as a USB stick formatted NTFS
+// is mounted: only fsync flushes there, at 10 MiB a second, noting each flush in log.
+class SlowStick {
+public:
+    explicit SlowStick(const std::string& log) {
+        Server = fork();
+        if (Server == 0) {
+            execl("/usr/bin/python3", "python3", SLOW_FUSE, Beneath.path().c_str(),
+                  Mount.path().c_str(), "100", log.c_str(), nullptr);
+            _exit(127);
+        }
+        constexpr decltype(statfs::f_type) kFuse = 0x65735546;
+        struct statfs system {};
+        for (int wait = 0; wait < 200; ++wait, std::this_thread::sleep_for(50ms))
+            if (statfs(Mount.path().c_str(), &system) == 0 && system.f_type == kFuse)
+                return;
+        ADD_FAILURE() << "slowfs.py did not mount within 10 s";
+    }
+    ~SlowStick() {
+        umount2(Mount.path().c_str(), MNT_DETACH);
+        waitpid(Server, nullptr, 0);
+    }
+    const std::string& path() const { return Mount.path(); }
+    std::string operator/(const std::string& name) const { return Mount / name; }
+
+private:
+    TempDir Beneath, Mount;
+    pid_t Server = -1;
+};
+
 // The flush of a save that replaces a file, on a disk that flushes 10 MiB a second, goes a
 // step at a time: a stop during it comes between two steps, gives the file up and leaves the
-// old one as it was.
-TEST(SentSignal, StopDuringTheFlushOfAReplacingSaveEndsWithinAStep) {
-    TempDir in, out, logs;
+// old one as it was. On a disk that flushes by range (the interposer's) and on a FUSE file
+// system, which flushes only whole files.
+template <typename Folder>
+void StopDuringTheFlush(const Folder& out, ChildOptions options, const std::string& log) {
+    TempDir in;
     WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(24u << 20, 0x80)));
     const Bytes old = WaveImage({.Bits = 8}, {1, 2, 3});
     WriteFileBytes(out / "long.wav", old);
-    ChildOptions options{.Env = InterposerEnvironment(logs / "faults")};
-    options.Env.push_back("TESSALY_SLOW_FLUSH_MS_PER_MIB=100");
     options.Signal = SIGTERM;
     std::vector<std::uint64_t> flushes; // bytes of each flush before the stop, then after it
     std::size_t beforeStop = 0;
     const auto readFlushes = [&] {
         flushes.clear();
-        std::ifstream log(logs / "faults");
-        for (std::string word; log >> word;)
-            if (word == "flush" && log >> word)
+        std::ifstream notes(log);
+        for (std::string word; notes >> word;)
+            if (word == "flush" && notes >> word)
                 flushes.push_back(std::stoull(word));
     };
     // Sent once every byte is written: the flush has begun.
@@ -116,6 +152,15 @@ TEST(SentSignal, StopDuringTheFlushOfAReplacingSaveEndsWithinAStep) {
     EXPECT_LE(flushes.size(), beforeStop + 2) << "steps flushed after the stop";
     for (const std::uint64_t bytes : flushes)
         EXPECT_LE(bytes, 4u << 20) << "flushed at once";
+}
+
+TEST(SentSignal, StopDuringTheFlushOfAReplacingSaveEndsWithinAStep) {
+    TempDir out, logs;
+    ChildOptions options{.Env = InterposerEnvironment(logs / "faults")};
+    options.Env.push_back("TESSALY_SLOW_FLUSH_MS_PER_MIB=100");
+    StopDuringTheFlush(out, options, logs / "faults");
+    const SlowStick stick(logs / "stick");
+    StopDuringTheFlush(stick, {}, logs / "stick");
 }
 
 // Each row is written as its file ends: a run killed midway has written the rows of the files

@@ -1,5 +1,7 @@
 // Opening files for a load and replacing files on a save, on every system.
 #include "FileStreamFixture.h"
+#include "Stream.h"
+#include "WorkMonitor.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -49,6 +51,26 @@ TEST_F(FileStreams, FailedImageBuildLeavesDestinationAndNoTemporaryFile) {
     EXPECT_THROW(Rv.SaveToFile(path), ERvWaveInOutError);
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(ListFolder(Dir.path()), std::vector<std::string>{"keep.wav"});
+}
+
+// A save that replaces a file flushes it, as much work again as its writes: the bar stands
+// halfway once the bytes are written and is full only once they are flushed.
+TEST_F(FileStreams, FlushOfAReplacingSaveCountsOnTheBar) {
+    const Bytes bytes(5u << 20, 3);
+    const ByteSpan piece(bytes.data(), bytes.size());
+    for (const bool replacing : {false, true}) {
+        const std::string path = Dir / (replacing ? "old.wav" : "new.wav");
+        if (replacing)
+            WriteFileBytes(path, {1});
+        WorkMonitor monitor;
+        monitor.BeginItem();
+        TFileReplaceStream stream(path, &monitor);
+        stream.WriteGathered({&piece, 1});
+        EXPECT_DOUBLE_EQ(monitor.ItemShare(), replacing ? 0.5 : 1) << path;
+        stream.Commit();
+        EXPECT_DOUBLE_EQ(monitor.ItemShare(), 1) << path;
+        EXPECT_EQ(ReadFileBytes(path), bytes);
+    }
 }
 
 // A mapped file is converted on every core, a part each; both conversions in one pass give what
