@@ -57,10 +57,11 @@ std::vector<ByteSpan> StepOf(const std::vector<ByteSpan>& left, std::size_t firs
 }
 
 // Repeats writes until every piece is written or an error stops it; returns how many bytes
-// were written. Writes a step at a time, checking for a stop, counting on monitor and telling
-// wrote each step's bytes.
+// were written. Writes up to stepBytes at a time, checking for a stop, counting on monitor and
+// telling wrote each step's bytes.
 std::uint64_t WriteFully(const Platform::File& file, std::span<const ByteSpan> pieces,
-                         WorkMonitor* monitor, const std::function<void(std::uint64_t)>& wrote) {
+                         WorkMonitor* monitor, std::uint64_t stepBytes,
+                         const std::function<void(std::uint64_t)>& wrote) {
     std::vector<ByteSpan> left;
     for (const ByteSpan piece : pieces)
         if (!piece.empty())
@@ -69,7 +70,7 @@ std::uint64_t WriteFully(const Platform::File& file, std::span<const ByteSpan> p
     std::size_t first = 0;
     while (first < left.size()) {
         CheckStop(monitor);
-        const std::int64_t n = Platform::WriteOnce(file, StepOf(left, first, kWorkStepBytes));
+        const std::int64_t n = Platform::WriteOnce(file, StepOf(left, first, stepBytes));
         if (n == Platform::kInterrupted)
             continue;
         if (n <= 0)
@@ -232,8 +233,12 @@ std::uint64_t TFileReplaceStream::WriteGathered(std::span<const ByteSpan> pieces
     for (const ByteSpan piece : pieces)
         bytes += piece.size();
     Expect(Monitor, WithFlush(bytes), true);
+    // Where each written step is flushed whole, the steps are as small as the flush's.
+    const std::uint64_t step = Steps == Platform::FlushSteps::ByWholeFile && Replaced.Exists
+                                   ? kFlushStepBytes
+                                   : kWorkStepBytes;
     const std::uint64_t n =
-        WriteFully(Temp, pieces, Monitor, [this](std::uint64_t step) { Wrote(step); });
+        WriteFully(Temp, pieces, Monitor, step, [this](std::uint64_t bytes) { Wrote(bytes); });
     Written.fetch_add(n);
     return n;
 }

@@ -151,7 +151,7 @@ void StopDuringTheFlush(const Folder& out, ChildOptions options, const std::stri
     readFlushes();
     EXPECT_LE(flushes.size(), beforeStop + 2) << "steps flushed after the stop";
     for (const std::uint64_t bytes : flushes)
-        EXPECT_LE(bytes, 4u << 20) << "flushed at once";
+        EXPECT_LE(bytes, 2u << 20) << "flushed at once";
 }
 
 TEST(SentSignal, StopDuringTheFlushOfAReplacingSaveEndsWithinAStep) {
