@@ -396,8 +396,17 @@ void PrepareProcess() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool ErrorIsTerminal() {
-    return isatty(STDERR_FILENO) == 1;
+void MarkRunning(const std::string&) {
+    // A running program's file stays usable when a package manager replaces or removes it.
+}
+
+Terminal ErrorTerminal() {
+    return isatty(STDERR_FILENO) == 1 ? Terminal::Escapes : Terminal::None;
+}
+
+bool WriteToConsole(std::FILE*, const std::string&) {
+    // A terminal takes UTF-8 bytes in any pieces.
+    return false;
 }
 
 void CatchStopSignals(void (*handler)(int)) {

@@ -565,7 +565,24 @@ void PrepareWindowProcess() {
     // Windows has no file-size limit signal, and the window no console.
 }
 
+namespace {
+
+// The console's output code page before PrepareProcess changed it; 0 with no console. (The
+// input code page is never changed.)
+UINT OutputCodePage = 0;
+
+// Other programs of the console go on showing their text by its own code page: it is given
+// back before the process ends, whichever way it ends.
+void RestoreCodePage() {
+    if (OutputCodePage != 0)
+        SetConsoleOutputCP(OutputCodePage);
+}
+
+} // namespace
+
 void PrepareProcess() {
+    OutputCodePage = GetConsoleOutputCP();
+    std::atexit(RestoreCodePage);
     SetConsoleOutputCP(CP_UTF8);
     // The counter on standard error rewrites its line with escape sequences.
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
@@ -576,8 +593,40 @@ void PrepareProcess() {
     _setmode(_fileno(stdout), 0x8000 /* _O_BINARY */);
 }
 
-bool ErrorIsTerminal() {
-    return _isatty(_fileno(stderr)) != 0;
+void MarkRunning(const std::string& programFolder) {
+    // The name windows/installer.nsi looks for. Only installed copies hold it: a portable copy
+    // running elsewhere is none of the installer's business. The handle is the process's to
+    // its end, when the system closes it.
+    if (InstalledByInstaller(programFolder))
+        CreateMutexW(nullptr, FALSE, L"Local\\Tessaly.Installed.Running");
+}
+
+Terminal ErrorTerminal() {
+    // A console, not just any character device: NUL is one too.
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+        return Terminal::None;
+    return mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING ? Terminal::Escapes : Terminal::Plain;
+}
+
+bool WriteToConsole(std::FILE* stream, const std::string& text) {
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (!GetConsoleMode(console, &mode))
+        return false;
+    // The C runtime hands a console its bytes in pieces, down to single bytes, and a character
+    // cut in two shows as two wrong ones: the text goes in one call, as UTF-16.
+    std::fflush(stream);
+    const std::wstring wide = Wide(text);
+    for (std::size_t done = 0; done < wide.size();) {
+        DWORD n = 0;
+        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &n,
+                           nullptr) ||
+            n == 0)
+            break;
+        done += n;
+    }
+    return true;
 }
 
 void CatchStopSignals(void (*handler)(int)) {
@@ -587,6 +636,8 @@ void CatchStopSignals(void (*handler)(int)) {
 
 void EndAsStopped(int) {
     std::fflush(stdout);
+    // ExitProcess runs no exit handlers.
+    RestoreCodePage();
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 

@@ -16,7 +16,7 @@ TEST(ProgressCounter, AppearsOnlyOnATerminalAndIsClearedAtTheEnd) {
     const struct {
         bool ErrOnTerminal;
         std::string Err;
-    } cases[] = {{true, "\r1/2\r2/2\r\033[K"}, {false, ""}};
+    } cases[] = {{true, "\r1/2\r\033[K\r2/2\r\033[K"}, {false, ""}};
     for (const auto& c : cases) {
         ChildOptions options;
         options.OutOnTerminal = !c.ErrOnTerminal;
