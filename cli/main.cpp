@@ -39,9 +39,12 @@ public:
         if (Drawn.empty())
             return;
         // Where escape sequences would show as text, spaces cover the count.
-        Print(std::cerr, Shows == Platform::Terminal::Escapes
-                             ? std::string("\r\033[K")
-                             : "\r" + std::string(Drawn.size(), ' ') + "\r");
+        std::string erase = "\r";
+        if (Shows == Platform::Terminal::Escapes)
+            erase += "\033[K";
+        else
+            erase.append(Drawn.size(), ' ').append(1, '\r');
+        Print(std::cerr, erase);
         Drawn.clear();
     }
 

@@ -173,8 +173,8 @@ bool OpenInSoundEditor(const std::string& path);
 // The program's arguments as UTF-8 (Windows hands them over in UTF-16).
 std::vector<std::string> Arguments(int argc, char** argv);
 // Readies the process for a batch: a write past a file-size limit fails instead of killing it,
-// and the console shows UTF-8 and the counter's escape sequences. The console's code pages are
-// put back as they were when the process ends: at a return from main, at exit, and in
+// and the console shows UTF-8 and the counter's escape sequences. The console's code page and
+// mode are put back as they were when the process ends: at a return from main, at exit, and in
 // EndAsStopped.
 void PrepareProcess();
 // Readies the window's process: a write past a file-size limit fails instead of killing it.

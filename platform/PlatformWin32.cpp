@@ -567,28 +567,32 @@ void PrepareWindowProcess() {
 
 namespace {
 
-// The console's output code page before PrepareProcess changed it; 0 with no console. (The
-// input code page is never changed.)
+// The console's output code page and mode before PrepareProcess changed them; 0 with no
+// console. (The input code page is never changed.)
 UINT OutputCodePage = 0;
+DWORD ErrorMode = 0;
 
-// Other programs of the console go on showing their text by its own code page: it is given
-// back before the process ends, whichever way it ends.
-void RestoreCodePage() {
+// Other programs of the console go on showing their text by its own code page and mode: they
+// are given back before the process ends, whichever way it ends.
+void RestoreConsole() {
     if (OutputCodePage != 0)
         SetConsoleOutputCP(OutputCodePage);
+    if (ErrorMode != 0)
+        SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), ErrorMode);
 }
 
 } // namespace
 
 void PrepareProcess() {
     OutputCodePage = GetConsoleOutputCP();
-    std::atexit(RestoreCodePage);
+    std::atexit(RestoreConsole);
     SetConsoleOutputCP(CP_UTF8);
     // The counter on standard error rewrites its line with escape sequences.
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
-    if (GetConsoleMode(error, &mode))
-        SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    if (GetConsoleMode(error, &mode) &&
+        SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+        ErrorMode = mode;
     // Bytes go out as they are: no "\n" becomes "\r\n" in a row or a name.
     _setmode(_fileno(stdout), 0x8000 /* _O_BINARY */);
 }
@@ -637,7 +641,7 @@ void CatchStopSignals(void (*handler)(int)) {
 void EndAsStopped(int) {
     std::fflush(stdout);
     // ExitProcess runs no exit handlers.
-    RestoreCodePage();
+    RestoreConsole();
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
