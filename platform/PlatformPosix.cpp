@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <spawn.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -401,7 +402,13 @@ void MarkRunning(const std::string&) {
 }
 
 Terminal ErrorTerminal() {
-    return isatty(STDERR_FILENO) == 1 ? Terminal::Escapes : Terminal::None;
+    if (isatty(STDERR_FILENO) != 1)
+        return Terminal::None;
+    // A dumb terminal (Emacs' shell, many CI logs) goes back to the line's start with "\r" but
+    // shows escape sequences as text.
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::string_view(term) == "dumb" ? Terminal::Plain
+                                                               : Terminal::Escapes;
 }
 
 bool WriteToConsole(std::FILE*, const std::string&) {

@@ -144,6 +144,7 @@ TEST_F(ConvertProgram, BadUsageConvertsNothing) {
         EXPECT_EQ(ListFolder(Out.path()), std::vector<std::string>{});
         EXPECT_EQ(ReadFileBytes(a), WaveImage({1, 1, 8000, 16}, Samples16({1}))) << options[0];
     }
+    EXPECT_EQ(Run({"--version"}).Out.rfind("tessaly-convert ", 0), 0u);
     const RunResult help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
     // It names the folder this copy writes into without --overwrite or --dir: a build's own Waves
