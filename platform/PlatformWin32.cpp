@@ -622,14 +622,8 @@ bool WriteToConsole(std::FILE* stream, const std::string& text) {
     // cut in two shows as two wrong ones: the text goes in one call, as UTF-16.
     std::fflush(stream);
     const std::wstring wide = Wide(text);
-    for (std::size_t done = 0; done < wide.size();) {
-        DWORD n = 0;
-        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &n,
-                           nullptr) ||
-            n == 0)
-            break;
-        done += n;
-    }
+    DWORD written = 0;
+    WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return true;
 }
 
