@@ -41,6 +41,14 @@ bool SplitInline(std::string& argument, std::string& value) {
     return true;
 }
 
+// Where files go without --overwrite or --dir: where this copy of the program really puts them,
+// which an installed copy on Windows decides only when it runs.
+std::string WavesFolderText(const std::string& wavesParent) {
+    if (wavesParent.empty())
+        return "nowhere: the home folder is not known, so each save fails";
+    return wavesParent + "Waves (made when missing)";
+}
+
 } // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -111,14 +119,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
-// Where files go without --overwrite or --dir, in this build.
-#if TESSALY_HOME_DESTINATION
-#define WAVES_FOLDER_TEXT "~/TSL/Waves ($HOME/TSL/Waves, made when missing)"
-#else
-#define WAVES_FOLDER_TEXT "the \"Waves\" folder beside the executable"
-#endif
-
-const char* UsageText() {
+std::string UsageText(const std::string& wavesParent) {
     return "Usage: tessaly-convert [OPTIONS] FILE...\n"
            "Converts PCM WAV files as the Tessaly window does and prints one result row per\n"
            "file: name|source folder|destination folder|outcome|before|→after.\n"
@@ -130,7 +131,9 @@ const char* UsageText() {
            "  --channels N     0 = keep (default), 2 = stereo, 1 = mono\n"
            "  --overwrite      write over each source file\n"
            "  --dir FOLDER     write into FOLDER (it must exist)\n"
-           "                   neither: " WAVES_FOLDER_TEXT "\n"
+           "                   neither: " +
+           WavesFolderText(wavesParent) +
+           "\n"
            "  --null           end each row with a NUL byte instead of a newline\n"
            "  -h, --help       show this help\n"
            "  --version        show the version\n"

@@ -21,4 +21,6 @@ struct CommandLine {
 
 // Raises UsageError, with a one-line reason, for anything it cannot take.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
-const char* UsageText();
+// The usage, naming the folder that files go to without --overwrite or --dir: "Waves" in
+// wavesParent (WavesParentFolder()).
+std::string UsageText(const std::string& wavesParent);

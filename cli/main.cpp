@@ -11,26 +11,47 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <vector>
 
 namespace {
 
-// Counts n/N on a terminal; stays silent when standard error is a pipe or a file.
+// Writes text to out (std::cout or std::cerr) whole: to a console in one piece, anywhere else as
+// the bytes it is.
+void Print(std::ostream& out, const std::string& text) {
+    if (!Platform::WriteToConsole(&out == &std::cerr ? stderr : stdout, text))
+        out << text << std::flush;
+}
+
+// Counts n/N on a terminal; stays silent when standard error is a pipe or a file. The count is
+// taken off its line before a row is written there, so every row starts at the line's start.
 class Progress {
 public:
-    explicit Progress(std::size_t total) : Total(total), Visible(Platform::ErrorIsTerminal()) {}
-    ~Progress() {
-        if (Visible)
-            std::fputs("\r\033[K", stderr);
+    explicit Progress(std::size_t total) : Total(total), Shows(Platform::ErrorTerminal()) {}
+    ~Progress() { Erase(); }
+    void Show(std::size_t n) {
+        if (Shows == Platform::Terminal::None)
+            return;
+        Drawn = std::to_string(n) + "/" + std::to_string(Total);
+        Print(std::cerr, "\r" + Drawn);
     }
-    void Show(std::size_t n) const {
-        if (Visible)
-            std::fprintf(stderr, "\r%zu/%zu", n, Total);
+    void Erase() {
+        if (Drawn.empty())
+            return;
+        // Where escape sequences would show as text, spaces cover the count.
+        std::string erase = "\r";
+        if (Shows == Platform::Terminal::Escapes)
+            erase += "\033[K";
+        else
+            erase.append(Drawn.size(), ' ').append(1, '\r');
+        Print(std::cerr, erase);
+        Drawn.clear();
     }
 
 private:
     std::size_t Total;
-    bool Visible;
+    Platform::Terminal Shows;
+    std::string Drawn; // the count on the line now, if any
 };
 
 int ConvertAll(const CommandLine& line) {
@@ -51,7 +72,8 @@ int ConvertAll(const CommandLine& line) {
         // A file that failed as the stop came may have failed by it: it gets no row either.
         if (StopRequest::Pending() && !row.Converted())
             break;
-        std::cout << row.Text() << line.RowEnd << std::flush;
+        progress.Erase();
+        Print(std::cout, row.Text() + line.RowEnd);
         allConverted = allConverted && row.Converted();
     }
     return allConverted ? 0 : 1;
@@ -72,7 +94,7 @@ int Run(const CommandLine& line) {
         return ConvertAll(line);
     } catch (const std::exception& failure) {
         // The rows printed so far stay; the run ends at the file that raised.
-        std::cerr << "tessaly-convert: " << failure.what() << '\n';
+        Print(std::cerr, std::string("tessaly-convert: ") + failure.what() + '\n');
         return 1;
     }
 }
@@ -82,6 +104,8 @@ int Run(const CommandLine& line) {
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
     Platform::PrepareProcess();
+    // An installer waits while this program runs.
+    Platform::MarkRunning(ProgramFolder());
     // Arguments are UTF-8 inside, whatever form the system hands them over in.
     const std::vector<std::string> arguments = Platform::Arguments(argc, argv);
     std::vector<const char*> pointers;
@@ -92,15 +116,15 @@ int main(int argc, char** argv) {
     try {
         line = ParseCommandLine(static_cast<int>(arguments.size()), pointers.data());
     } catch (const UsageError& error) {
-        std::cerr << "tessaly-convert: " << error.what() << " (see --help)\n";
+        Print(std::cerr, std::string("tessaly-convert: ") + error.what() + " (see --help)\n");
         return 2;
     }
     if (line.Action == CommandLine::ShowHelp) {
-        std::cout << UsageText();
+        Print(std::cout, UsageText(WavesParentFolder()));
         return 0;
     }
     if (line.Action == CommandLine::ShowVersion) {
-        std::cout << "tessaly-convert " << TESSALY_VERSION << '\n';
+        Print(std::cout, "tessaly-convert " TESSALY_VERSION "\n");
         return 0;
     }
     // SIGINT, SIGTERM and SIGHUP stop the run within a step of the file in hand, which is given

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <utility>
@@ -181,12 +182,26 @@ bool OpenInSoundEditor(const std::string& path);
 // The program's arguments as UTF-8 (Windows hands them over in UTF-16).
 std::vector<std::string> Arguments(int argc, char** argv);
 // Readies the process for a batch: a write past a file-size limit fails instead of killing it,
-// and the console shows UTF-8 and the counter's escape sequences.
+// and the console shows UTF-8 and the counter's escape sequences. The console's code page and
+// mode are put back as they were when the process ends: at a return from main, at exit, and in
+// EndAsStopped.
 void PrepareProcess();
 // Readies the window's process: a write past a file-size limit fails instead of killing it.
 void PrepareWindowProcess();
-// Whether standard error is a terminal that shows a counter.
-bool ErrorIsTerminal();
+// Marks, for as long as the process runs, that a program of the installation in programFolder
+// is running, where an installer must know it before it replaces or removes the programs
+// (Windows: a named mutex that windows/installer.nsi looks for, held by installed copies only).
+// Nothing where a running program's files can be replaced (POSIX).
+void MarkRunning(const std::string& programFolder);
+// What standard error is for the counter: no terminal (a pipe, a file, a null device), a
+// terminal that takes escape sequences, or a console that shows them as text.
+enum class Terminal { None, Escapes, Plain };
+Terminal ErrorTerminal();
+// Writes text, UTF-8, to stream (stdout or stderr) in one piece when the stream is a console
+// that would otherwise get it in pieces, splitting characters (Windows: as UTF-16 through the
+// console's own call), and returns true; false, writing nothing, for any other stream, whose
+// bytes the caller writes as they are.
+bool WriteToConsole(std::FILE* stream, const std::string& text);
 // Has the stop signals (SIGINT, SIGTERM, SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break
 // and close) call handler with the matching signal number, each unless it was ignored when the
 // program started (as nohup ignores SIGHUP): then it stays ignored.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <spawn.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -407,8 +408,23 @@ void PrepareProcess() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool ErrorIsTerminal() {
-    return isatty(STDERR_FILENO) == 1;
+void MarkRunning(const std::string&) {
+    // A running program's file stays usable when a package manager replaces or removes it.
+}
+
+Terminal ErrorTerminal() {
+    if (isatty(STDERR_FILENO) != 1)
+        return Terminal::None;
+    // A dumb terminal (Emacs' shell, many CI logs) goes back to the line's start with "\r" but
+    // shows escape sequences as text.
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::string_view(term) == "dumb" ? Terminal::Plain
+                                                               : Terminal::Escapes;
+}
+
+bool WriteToConsole(std::FILE*, const std::string&) {
+    // A terminal takes UTF-8 bytes in any pieces.
+    return false;
 }
 
 void CatchStopSignals(void (*handler)(int)) {

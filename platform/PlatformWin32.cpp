@@ -569,19 +569,66 @@ void PrepareWindowProcess() {
     // Windows has no file-size limit signal, and the window no console.
 }
 
+namespace {
+
+// The console's output code page and mode before PrepareProcess changed them; 0 with no
+// console. (The input code page is never changed.)
+UINT OutputCodePage = 0;
+DWORD ErrorMode = 0;
+
+// Other programs of the console go on showing their text by its own code page and mode: they
+// are given back before the process ends, whichever way it ends.
+void RestoreConsole() {
+    if (OutputCodePage != 0)
+        SetConsoleOutputCP(OutputCodePage);
+    if (ErrorMode != 0)
+        SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), ErrorMode);
+}
+
+} // namespace
+
 void PrepareProcess() {
+    OutputCodePage = GetConsoleOutputCP();
+    std::atexit(RestoreConsole);
     SetConsoleOutputCP(CP_UTF8);
     // The counter on standard error rewrites its line with escape sequences.
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
-    if (GetConsoleMode(error, &mode))
-        SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    if (GetConsoleMode(error, &mode) &&
+        SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+        ErrorMode = mode;
     // Bytes go out as they are: no "\n" becomes "\r\n" in a row or a name.
     _setmode(_fileno(stdout), 0x8000 /* _O_BINARY */);
 }
 
-bool ErrorIsTerminal() {
-    return _isatty(_fileno(stderr)) != 0;
+void MarkRunning(const std::string& programFolder) {
+    // The name windows/installer.nsi looks for. Only installed copies hold it: a portable copy
+    // running elsewhere is none of the installer's business. The handle is the process's to
+    // its end, when the system closes it.
+    if (InstalledByInstaller(programFolder))
+        CreateMutexW(nullptr, FALSE, L"Local\\Tessaly.Installed.Running");
+}
+
+Terminal ErrorTerminal() {
+    // A console, not just any character device: NUL is one too.
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+        return Terminal::None;
+    return mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING ? Terminal::Escapes : Terminal::Plain;
+}
+
+bool WriteToConsole(std::FILE* stream, const std::string& text) {
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (!GetConsoleMode(console, &mode))
+        return false;
+    // The C runtime hands a console its bytes in pieces, down to single bytes, and a character
+    // cut in two shows as two wrong ones: the text goes in one call, as UTF-16.
+    std::fflush(stream);
+    const std::wstring wide = Wide(text);
+    DWORD written = 0;
+    WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return true;
 }
 
 void CatchStopSignals(void (*handler)(int)) {
@@ -591,6 +638,8 @@ void CatchStopSignals(void (*handler)(int)) {
 
 void EndAsStopped(int) {
     std::fflush(stdout);
+    // ExitProcess runs no exit handlers.
+    RestoreConsole();
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 

@@ -42,8 +42,10 @@ WINDOWS=(
     wine wine64 googletest
     # the .exe files' icon (rendered with librsvg2-bin's rsvg-convert), and the installer
     librsvg2-bin icoutils nsis
-    # the installed window started in the installer's test
-    xvfb xauth
+    # the installed window started in the installer's test, and seen up (xwininfo)
+    xvfb xauth x11-utils
+    # the console test's terminal (script), on which wine makes a console of its own
+    bsdutils
     # the window's static Qt, built from Debian's qt6-base sources (windows/build-qt) with
     # Debian's own host tools of the same version
     dpkg-dev ninja-build qt6-base-dev qt6-base-dev-tools

@@ -93,6 +93,8 @@ TForm1::TForm1(QWidget* parent)
     // A .ui file holds point sizes only; the design font is given in pixels.
     setFont(DesignFont());
     ui->setupUi(this);
+    // The label after the folder box shows what joins the typed folder and the name.
+    ui->Label4->setText(QString(QChar::fromLatin1(Platform::PathSeparator())));
     // The component's layout values: the format of a new wave, so nothing changes.
     RV->SetFreq(44100);
     RV->SetBits(16);

@@ -2,6 +2,7 @@
 // the main window. Command-line arguments are not options: the program starts the same with any.
 #include "Application.h"
 #include "DesignFont.h"
+#include "PathParts.h"
 #include "Platform.h"
 #include "SignalCloser.h"
 #include "Unit1.h"
@@ -26,6 +27,8 @@ QIcon WindowIcon() {
 int main(int argc, char** argv) {
     // A write past a file-size limit then fails, and its save says so, instead of killing us.
     Platform::PrepareWindowProcess();
+    // An installer waits while this program runs.
+    Platform::MarkRunning(ProgramFolder());
     // The layout is in design pixels, which Qt scales by the desktop's own factor (1.5 at 150 %),
     // unrounded.
     QApplication::setHighDpiScaleFactorRoundingPolicy(

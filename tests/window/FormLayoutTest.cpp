@@ -72,7 +72,7 @@ TEST_F(WindowTest, SettingsGroupsHoldTheirChoicesAtTheirDefaults) {
     }
     EXPECT_TRUE(Control<QLineEdit>("Edit1")->text().isEmpty());
     EXPECT_EQ(Control<QLineEdit>("Edit1")->geometry(), QRect(24, 64, 89, 20));
-    EXPECT_EQ(Control<QLabel>("Label4")->text(), "/");
+    EXPECT_EQ(Control<QLabel>("Label4")->text(), kSeparator) << "what joins the folder and name";
     EXPECT_EQ(Control<QPushButton>("Button1")->text(), "マスターを編集");
     EXPECT_EQ(Control<QGroupBox>("GroupBox4")->geometry(), QRect(4, 284, 129, 89));
     EXPECT_EQ(Control<QWidget>("Panel1")->width(), 153);
