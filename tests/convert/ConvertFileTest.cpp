@@ -328,6 +328,8 @@ TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
         const HeapBlock& kept = Rv.Wave()->WaveData;
         ASSERT_EQ(kept.size(), output);
         EXPECT_EQ(std::memcmp(kept.data(), saved.data(), output), 0) << c.Bits << c.Channels;
+        EXPECT_EQ(MapsFileNamed("long.wav"), kPosix && output >= (32u << 20))
+            << "the file written as converted is not the one put in place";
     }
     Settings.TargetFolder = Dir / "missing";
     EXPECT_EQ(Fields(Convert(path))[3], "保存に失敗しました");
