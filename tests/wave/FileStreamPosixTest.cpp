@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -129,18 +130,34 @@ TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileCo
     EXPECT_EQ(std::count(out.begin() + 46, out.end(), 0x1111 / 256 + 128), 20 << 20);
 }
 
-// Takes a conversion's output and notes the threads that made it. The first piece waits (up to
-// 3 s) for a second thread, so that one started late is seen all the same.
+// The bytes of this process's memory that map files named name and are resident.
+std::uint64_t ResidentBytesOf(const std::string& name) {
+    std::ifstream smaps("/proc/self/smaps");
+    std::uint64_t bytes = 0;
+    bool ofFile = false;
+    for (std::string line; std::getline(smaps, line);)
+        if (!line.ends_with(" kB"))
+            ofFile = line.ends_with("/" + name);
+        else if (ofFile && line.starts_with("Rss:"))
+            bytes += std::stoull(line.substr(4)) << 10;
+    return bytes;
+}
+
+// Takes a conversion's output and notes the threads that made it, and the most of the source
+// mapped in meanwhile. The first piece waits (up to 3 s) for a second thread, so that one
+// started late is seen all the same.
 class ThreadsSeen final : public TSampleSink {
 public:
     void Converted(const std::uint8_t*, std::uint64_t, std::uint64_t) override {
         std::unique_lock lock(Lock);
         Seen.insert(std::this_thread::get_id());
+        MappedIn = std::max(MappedIn, ResidentBytesOf("long.wav"));
         Changed.notify_all();
         if (!std::exchange(Waited, true))
             Changed.wait_for(lock, std::chrono::seconds(3), [&] { return Seen.size() > 1; });
     }
     HeapBlock Output() override { return {}; }
+    std::uint64_t MappedIn = 0;
     std::size_t Count() {
         const std::lock_guard lock(Lock);
         return Seen.size();
@@ -155,7 +172,8 @@ private:
 
 // A mapped file mostly on the disk, judged by pages spread over all of it (here only its head
 // is cached), is converted by one thread, as one stream; advice for its pages brings in
-// those the cache lacks, and a long file in the cache is shared among the cores.
+// those the cache lacks, and a long file in the cache is shared among the cores. Converted for
+// a sink, its samples are read from the file, never mapped in.
 TEST_F(FileStreams, MappedFileMostlyOnTheDiskIsConvertedByOneThreadUntilAdviceBringsItIn) {
     if (std::thread::hardware_concurrency() < 2)
         GTEST_SKIP() << "one core";
@@ -169,6 +187,7 @@ TEST_F(FileStreams, MappedFileMostlyOnTheDiskIsConvertedByOneThreadUntilAdviceBr
     const auto threadsConverting = [&] {
         ThreadsSeen threads;
         Rv.Wave()->Apply(TRvInternalWAVE::PlanBits(Rv.Wave()->CurrentShape(), 8), {}, &threads);
+        EXPECT_LT(threads.MappedIn, 1u << 20) << "the source was mapped in";
         return threads.Count();
     };
     dropFromCache();
