@@ -18,6 +18,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev sox ffmpeg espeak-ng python3 xvfb xauth strace
     # the slow stick of the flush test: a FUSE file system in Python
     python3-fusepy
+    # the sample kernels on older processors, emulated
+    qemu-user
     # the end-to-end drop test's drag source: X11 with XTest
     libx11-dev libxtst-dev
     # the window in Wayland sessions, and the Wayland drop test's headless compositor

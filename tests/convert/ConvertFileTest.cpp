@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -283,40 +284,69 @@ TEST_F(ConvertFileTest, MappedSourceSavedElsewhereHoldsAboutOneFileInMemory) {
 }
 
 // A long file's result goes to its file a piece at a time, never whole in memory, and the wave
-// then holds the samples saved: read back from the file where they are short of a mapping.
+// then holds the samples saved: read back from the file where they are short of a mapping. Its
+// samples (seeded noise, a chunk before them, half a frame after them) come out as a conversion
+// of the same image in memory gives them, pad byte and sizes too, for each change that streams.
+// A destination that cannot be made fails the save alone.
 TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
-    constexpr std::uint32_t kDataSize = 72u << 20;
+    constexpr std::uint32_t kDataSize = (72u << 20) + 6; // an odd number of frames, and half one
     const std::string path = Dir / "long.wav";
+    Bytes head = Riff("WAVE", {Chunk("fmt ", FmtRecord({1, 2, 44100, 16})),
+                               Chunk("LIST", {'I', 'N', 'F', 'O', 1, 2})});
+    AppendText(head, "data");
+    AppendLE32(head, kDataSize);
+    for (int k = 0; k < 4; ++k) // the RIFF size, little-endian
+        head[4 + k] = static_cast<std::uint8_t>((head.size() - 8 + kDataSize) >> (8 * k));
     {
         std::ofstream file(FileSystemPath(path), std::ios::binary);
-        Bytes head = WaveImage({1, 2, 44100, 16}, {});
-        for (int k = 0; k < 4; ++k) { // the RIFF and data sizes, little-endian
-            head[4 + k] = static_cast<std::uint8_t>((36 + kDataSize) >> (8 * k));
-            head[40 + k] = static_cast<std::uint8_t>(kDataSize >> (8 * k));
-        }
         file.write(reinterpret_cast<const char*>(head.data()), static_cast<long>(head.size()));
-        Bytes piece(1 << 20);
-        for (std::uint32_t at = 0; at < kDataSize; at += piece.size()) {
-            for (std::size_t k = 0; k < piece.size(); ++k)
-                piece[k] = static_cast<std::uint8_t>((at >> 20) * 31 + k * 7 + k / 4093);
+        Bytes piece;
+        for (std::uint32_t state = 1, at = 0; at < kDataSize; at += piece.size()) {
+            piece.resize(std::min<std::uint32_t>(1 << 20, kDataSize - at));
+            for (std::uint8_t& byte : piece)
+                byte = static_cast<std::uint8_t>((state = state * 1664525u + 1013904223u) >> 24);
             file.write(reinterpret_cast<const char*>(piece.data()), piece.size());
         }
     }
-    Settings.BitsChoice = 8;
-    for (const std::int32_t channels : {2, 1}) { // a mapped result, then one read back
-        Settings.ChannelsChoice = channels;
-        const std::uint64_t output = kDataSize / 2 / (3 - channels);
+    const struct {
+        std::int32_t Bits, Channels; // a mapped result, one read back, a mapped one
+    } cases[] = {{8, 0}, {8, 1}, {0, 1}};
+    for (const auto& c : cases) {
+        Settings.BitsChoice = c.Bits;
+        Settings.ChannelsChoice = c.Channels;
+        Settings.TargetFolder = Out + "/" + std::to_string(c.Bits) + std::to_string(c.Channels);
+        std::filesystem::create_directory(FileSystemPath(Settings.TargetFolder));
+        const std::uint64_t output = kDataSize / 4 * (c.Bits ? 1 : 2) * (c.Channels ? 1 : 2);
         const std::uint64_t before = PeakMemoryInUse();
         ASSERT_EQ(Fields(Convert(path))[3], "変換完了");
 #ifndef __SANITIZE_THREAD__ // whose shadow of every byte read stays in memory
-        EXPECT_LT(PeakMemoryInUse() - before, output / 2) << channels;
+        EXPECT_LT(PeakMemoryInUse() - before, output / 2) << c.Bits << c.Channels;
 #endif
         Bytes saved;
-        Written(Out + "/long.wav", &saved);
+        Written(Settings.TargetFolder + "/long.wav", &saved);
         ASSERT_EQ(saved.size(), output);
         const HeapBlock& kept = Rv.Wave()->WaveData;
         ASSERT_EQ(kept.size(), output);
-        EXPECT_EQ(std::memcmp(kept.data(), saved.data(), output), 0) << channels;
+        EXPECT_EQ(std::memcmp(kept.data(), saved.data(), output), 0) << c.Bits << c.Channels;
+        EXPECT_EQ(MapsFileNamed("long.wav"), kPosix && output >= (32u << 20))
+            << "the file written as converted is not the one put in place";
+    }
+    Settings.TargetFolder = Dir / "missing";
+    EXPECT_EQ(Fields(Convert(path))[3], "保存に失敗しました");
+    TMemoryStream source(ReadFileBytes(path));
+    for (const auto& c : cases) {
+        TRvWave inMemory;
+        source.Position = 0;
+        inMemory.LoadFromStream(source);
+        if (c.Bits)
+            inMemory.SetBits(c.Bits);
+        if (c.Channels)
+            inMemory.SetChannels(c.Channels);
+        TMemoryStream image;
+        inMemory.SaveToStream(image);
+        EXPECT_TRUE(ReadFileBytes(Out + "/" + std::to_string(c.Bits) + std::to_string(c.Channels) +
+                                  "/long.wav") == image.bytes())
+            << c.Bits << c.Channels;
     }
 }
 

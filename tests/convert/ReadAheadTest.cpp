@@ -33,25 +33,44 @@ TEST(ReadAhead, AdvisesEachLaterFileOnceWithinTheWindowAndNothingPastTheEnd) {
 }
 
 // A path whose lookup hangs (a network folder that went away) holds up only the advising
-// thread: every start returns while the lookup still hangs.
-TEST(ReadAhead, ALookupThatHangsDelaysNoStart) {
+// thread: every start returns while the lookup still hangs. No more than a window's worth wait
+// meanwhile, the oldest given up: once the lookup returns, the newest files are advised.
+TEST(ReadAhead, ALookupThatHangsDelaysNoStartAndTheNewestWait) {
     auto release = std::make_shared<std::promise<void>>();
     const std::shared_future<void> released = release->get_future().share();
     auto lookingUp = std::make_shared<std::promise<void>>();
-    auto once = std::make_shared<std::once_flag>();
-    {
-        ReadAhead readAhead([=](const std::string&) {
-            std::call_once(*once, [&] { lookingUp->set_value(); });
+    struct Advised {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        std::vector<std::string> Paths;
+    };
+    auto advised = std::make_shared<Advised>();
+    ReadAhead readAhead([=](const std::string& path) {
+        std::unique_lock lock(advised->Lock);
+        advised->Paths.push_back(path);
+        advised->Changed.notify_all();
+        if (advised->Paths.size() == 1) {
+            lock.unlock();
+            lookingUp->set_value();
             released.wait();
-        });
-        const std::vector<std::string> paths(40, "slow/late.wav");
-        readAhead.Starting(paths, 0);
-        lookingUp->get_future().wait();
-        for (std::size_t index = 1; index < paths.size(); ++index)
-            readAhead.Starting(paths, index);
-        EXPECT_EQ(released.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-    }
+        }
+    });
+    std::vector<std::string> paths;
+    for (int k = 0; k < 40; ++k)
+        paths.push_back(std::to_string(k));
+    readAhead.Starting(paths, 0);
+    lookingUp->get_future().wait();
+    for (std::size_t index = 1; index <= 10; ++index)
+        readAhead.Starting(paths, index);
+    EXPECT_EQ(released.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
     release->set_value();
+    std::vector<std::string> expected = {"1"};
+    for (int k = 11; k <= 26; ++k) // the window after file 10
+        expected.push_back(std::to_string(k));
+    std::unique_lock lock(advised->Lock);
+    advised->Changed.wait_for(lock, std::chrono::seconds(20),
+                              [&] { return advised->Paths.size() >= expected.size(); });
+    EXPECT_EQ(advised->Paths, expected);
 }
 
 // Each start wakes the advising thread for the file that enters the window, however long the

@@ -5,12 +5,14 @@
 // N (another program cutting a source while its result is written), holds up every write
 // to a regular file by TESSALY_SLOW_WRITE_MS milliseconds (a slow disk), makes flushing cost
 // TESSALY_SLOW_FLUSH_MS_PER_MIB milliseconds for each MiB written and not yet flushed (fsync
-// and fdatasync pay for the whole file, sync_file_range for its own range), and
-// fails every std::thread made once the file TESSALY_NO_THREADS_AFTER names exists (Qt's
-// own threads, made with attributes, still start), and
-// notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG names. Writes to
-// standard input, output and error are passed through uncounted: the result rows must reach
-// the test. A hold-up lasts its whole time, signals or not, as a disk's does.
+// and fdatasync pay for the whole file, sync_file_range for its own range), holds up the close
+// of a file written to by TESSALY_SLOW_CLOSE_MS milliseconds, fails every std::thread made once
+// the file TESSALY_NO_THREADS_AFTER names exists (Qt's own threads, made with attributes, still
+// start), and notes each fault it injects, one line a fault, in the file TESSALY_FAULT_LOG
+// names; with TESSALY_LOG_FLUSHES=1 also each sync_file_range ("range OFFSET LENGTH FLAGS"),
+// each fsync of a folder and each rename made. Writes to standard input, output and error are
+// passed through uncounted: the result rows must reach the test. A hold-up lasts its whole
+// time, signals or not, as a disk's does.
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -53,7 +55,8 @@ void Note(const char* what) {
     static const WriteFn realWrite = Next<WriteFn>("write");
     realWrite(fd, what, std::strlen(what));
     realWrite(fd, "\n", 1);
-    close(fd);
+    static const auto realClose = Next<int (*)(int)>("close");
+    realClose(fd);
 }
 
 // True on the call whose number the variable names; every call of the kind is counted.
@@ -89,6 +92,17 @@ long Setting(const char* variable) {
 bool IsRegularFile(int fd) {
     struct stat st {};
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool LogsFlushes() {
+    static const bool logs = Setting("TESSALY_LOG_FLUSHES") > 0;
+    return logs;
+}
+
+int Renamed(int result) {
+    if (result == 0 && LogsFlushes())
+        Note("renamed");
+    return result;
 }
 
 void HoldUp(double milliseconds) {
@@ -176,6 +190,9 @@ int fsync(int fd) {
         errno = EIO;
         return -1;
     }
+    struct stat st {};
+    if (LogsFlushes() && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        Note("folder fsync");
     HoldUpFlush(fd, -1);
     static const SyncFn real = Next<SyncFn>("fsync");
     return real(fd);
@@ -192,12 +209,24 @@ int fdatasync(int fd) {
 }
 
 int sync_file_range(int fd, off64_t offset, off64_t length, unsigned flags) {
+    if (LogsFlushes()) {
+        char line[80];
+        std::snprintf(line, sizeof line, "range %lld %lld %u", static_cast<long long>(offset),
+                      static_cast<long long>(length), flags);
+        Note(line);
+    }
     HoldUpFlush(fd, length == 0 ? -1 : length);
     static const SyncFileRangeFn real = Next<SyncFileRangeFn>("sync_file_range");
     return real(fd, offset, length, flags);
 }
 
 int close(int fd) {
+    static const long slowClose = Setting("TESSALY_SLOW_CLOSE_MS");
+    if (slowClose > 0 && fd > STDERR_FILENO && IsRegularFile(fd) &&
+        (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY) {
+        Note("slow close");
+        HoldUp(static_cast<double>(slowClose));
+    }
     if (fd >= 0 && fd < kTracked)
         unflushed[fd] = 0;
     static const CloseFn real = Next<CloseFn>("close");
@@ -210,7 +239,7 @@ int rename(const char* from, const char* to) {
         return -1;
     }
     static const RenameFn real = Next<RenameFn>("rename");
-    return real(from, to);
+    return Renamed(real(from, to));
 }
 
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
@@ -219,7 +248,7 @@ int renameat(int fromDir, const char* from, int toDir, const char* to) {
         return -1;
     }
     static const RenameAtFn real = Next<RenameAtFn>("renameat");
-    return real(fromDir, from, toDir, to);
+    return Renamed(real(fromDir, from, toDir, to));
 }
 
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
@@ -228,7 +257,7 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
         return -1;
     }
     static const RenameAt2Fn real = Next<RenameAt2Fn>("renameat2");
-    return real(fromDir, from, toDir, to, flags);
+    return Renamed(real(fromDir, from, toDir, to, flags));
 }
 
 // Only zeroed blocks of 2 bytes are counted: the one 16-bit mono frame a fresh in-memory wave

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sys/stat.h>
 
@@ -337,6 +339,39 @@ TEST(LongFileFault, FailsWholeAndLeavesNothingBehind) {
             EXPECT_EQ(ReadFileBytes(source), image);
         }
     }
+}
+
+// A save that replaces a file flushes it a step at a time, each step's writeback started and
+// waited for (and any under way before it), the steps covering the file in order from its start
+// to its end; once the file is in place, its folder is flushed, so that the rename lasts too.
+TEST(ReplacingSave, FlushesItsStepsInOrderWaitingForEachThenItsFolder) {
+    TempDir in, out;
+    WriteFileBytes(in / "take.wav", WaveImage({.Bits = 8}, Bytes(3u << 20, 0x90)));
+    WriteFileBytes(out / "take.wav", WaveImage({.Bits = 8}, {1, 2, 3}));
+    ChildOptions options{.Env = InterposerEnvironment(in / "log")};
+    options.Env.push_back("TESSALY_LOG_FLUSHES=1");
+    const ChildResult run =
+        RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", out.path(), in / "take.wav"}, options);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    std::ifstream log(in / "log");
+    std::uint64_t end = 0, steps = 0, offset = 0, length = 0;
+    bool renamed = false, folderAfter = false;
+    for (std::string word; log >> word;) {
+        if (word == "range" && log >> offset >> length >> word) {
+            EXPECT_EQ(offset, end) << "a step not where the one before ended";
+            EXPECT_EQ(std::stoul(word), static_cast<unsigned long>(SYNC_FILE_RANGE_WAIT_BEFORE |
+                                                                   SYNC_FILE_RANGE_WRITE |
+                                                                   SYNC_FILE_RANGE_WAIT_AFTER));
+            EXPECT_FALSE(renamed) << "flushed after the rename";
+            end = offset + length;
+            ++steps;
+        }
+        renamed = renamed || word == "renamed";
+        folderAfter = folderAfter || (renamed && word == "folder");
+    }
+    EXPECT_EQ(end, 46u + (6u << 20));
+    EXPECT_GT(steps, 2u);
+    EXPECT_TRUE(folderAfter) << "the folder was not flushed after the rename";
 }
 
 } // namespace

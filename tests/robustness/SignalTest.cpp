@@ -57,26 +57,48 @@ TEST(SentSignal, BusErrorEndsTheRun) {
     EXPECT_TRUE(run.Signalled);
 }
 
+// How many lines of the log say what.
+std::size_t Count(const std::string& log, const std::string& what) {
+    std::ifstream in(log);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line == what;
+    return count;
+}
+
+// Sent while the long file's result (80 MiB, streamed as it is converted) is being written, two
+// of its pieces on their way: each thread ends with the write in hand. Or sent once it is
+// written whole and is being closed: it is not put in place.
 TEST(SentSignal, StopDuringASaveLeavesNoTemporaryFileAndEndsWithTheSignalsStatus) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const struct {
+        int Signal;
+        const char *Slow, *During;
+        std::size_t After;
+    } cases[] = {{SIGINT, "TESSALY_SLOW_WRITE_MS=300", "slow write", 4},
+                 {SIGTERM, "TESSALY_SLOW_WRITE_MS=300", "slow write", 4},
+                 {SIGHUP, "TESSALY_SLOW_CLOSE_MS=1000", "slow close", 2}};
+    for (const auto& c : cases) {
         TempDir in, out, logs;
         WriteFileBytes(in / "first.wav", WaveImage({.Bits = 8}, {1, 2, 3}));
         WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(40u << 20, 0x80)));
         // A slow disk, so that the second signal comes while the first is acted on.
         ChildOptions options{.Env = InterposerEnvironment(logs / "faults")};
-        options.Env.push_back("TESSALY_SLOW_WRITE_MS=300");
-        options.Signal = signal;
+        options.Env.push_back(c.Slow);
+        options.Signal = c.Signal;
         options.SignalCount = 2; // a second one, while it stops, changes nothing
-        // Sent while the long file's 80 MiB are being written.
+        std::size_t beforeStop = 0;
         options.SignalWhen = [&] {
-            return FileExists(out / "first.wav") && HoldsTemporaryFile(out.path());
+            beforeStop = Count(logs / "faults", c.During);
+            return beforeStop >= c.After && FileExists(out / "first.wav") &&
+                   HoldsTemporaryFile(out.path());
         };
         const ChildResult run = RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", out.path(),
                                           in / "first.wav", in / "long.wav", in / "first.wav"},
                                          options);
-        EXPECT_EQ(run.ExitCode, 128 + signal);
+        EXPECT_EQ(run.ExitCode, 128 + c.Signal);
         EXPECT_TRUE(run.Signalled) << "a shell loop stops at Ctrl-C only for a death by SIGINT";
-        EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"first.wav"});
+        EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"first.wav"}) << c.During;
+        EXPECT_LE(Count(logs / "faults", c.During), beforeStop + 8) << "after the stop";
         const Bytes first = ReadFileBytes(out / "first.wav");
         EXPECT_EQ(Bytes(first.begin() + 46, first.end()),
                   Samples16({(1 - 128) * 256, (2 - 128) * 256, (3 - 128) * 256}));

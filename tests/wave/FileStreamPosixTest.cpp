@@ -4,10 +4,17 @@
 #include "MappedFileGuard.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -121,6 +128,89 @@ TEST_F(FileStreams, MappedSourceCutShortAfterTheLoadFailsItsStepAndTheNextFileCo
     const Bytes out = ReadFileBytes(saved);
     ASSERT_EQ(out.size(), 46u + (20u << 20));
     EXPECT_EQ(std::count(out.begin() + 46, out.end(), 0x1111 / 256 + 128), 20 << 20);
+}
+
+// The bytes of this process's memory that map files named name and are resident.
+std::uint64_t ResidentBytesOf(const std::string& name) {
+    std::ifstream smaps("/proc/self/smaps");
+    std::uint64_t bytes = 0;
+    bool ofFile = false;
+    for (std::string line; std::getline(smaps, line);)
+        if (!line.ends_with(" kB"))
+            ofFile = line.ends_with("/" + name);
+        else if (ofFile && line.starts_with("Rss:"))
+            bytes += std::stoull(line.substr(4)) << 10;
+    return bytes;
+}
+
+// Takes a conversion's output and notes the threads that made it, and the most of the source
+// mapped in meanwhile. The first piece waits (up to 3 s) for a second thread, so that one
+// started late is seen all the same.
+class ThreadsSeen final : public TSampleSink {
+public:
+    void Converted(const std::uint8_t*, std::uint64_t, std::uint64_t) override {
+        std::unique_lock lock(Lock);
+        Seen.insert(std::this_thread::get_id());
+        MappedIn = std::max(MappedIn, ResidentBytesOf("long.wav"));
+        Changed.notify_all();
+        if (!std::exchange(Waited, true))
+            Changed.wait_for(lock, std::chrono::seconds(3), [&] { return Seen.size() > 1; });
+    }
+    HeapBlock Output() override { return {}; }
+    std::uint64_t MappedIn = 0;
+    std::size_t Count() {
+        const std::lock_guard lock(Lock);
+        return Seen.size();
+    }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::set<std::thread::id> Seen;
+    bool Waited = false;
+};
+
+// A mapped file mostly on the disk, judged by pages spread over all of it (here only its head
+// is cached), is converted by one thread, as one stream; advice for its pages brings in
+// those the cache lacks, and a long file in the cache is shared among the cores. Converted for
+// a sink, its samples are read from the file, never mapped in.
+TEST_F(FileStreams, MappedFileMostlyOnTheDiskIsConvertedByOneThreadUntilAdviceBringsItIn) {
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one core";
+    const std::string source = Dir / "long.wav";
+    WriteFileBytes(source, WaveImage({1, 2, 44100, 16}, Bytes(40u << 20, 0x11)));
+    const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto dropFromCache = [&] {
+        ASSERT_EQ(fsync(fd), 0);
+        ASSERT_EQ(posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
+    };
+    const auto threadsConverting = [&] {
+        ThreadsSeen threads;
+        Rv.Wave()->Apply(TRvInternalWAVE::PlanBits(Rv.Wave()->CurrentShape(), 8), {}, &threads);
+        EXPECT_LT(threads.MappedIn, 1u << 20) << "the source was mapped in";
+        return threads.Count();
+    };
+    dropFromCache();
+    Bytes head(8u << 20); // a fifth, and what the kernel reads ahead of it
+    ASSERT_EQ(pread(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    Rv.LoadFromFile(source);
+    EXPECT_GT(Rv.Wave()->WaveData.CachedShare(), 0.15);
+    EXPECT_LT(Rv.Wave()->WaveData.CachedShare(), 0.45);
+    EXPECT_EQ(threadsConverting(), 1u);
+
+    dropFromCache();
+    Rv.LoadFromFile(source);
+    const HeapBlock& samples = Rv.Wave()->WaveData;
+    samples.AdviseWillNeed(0, samples.size());
+    for (int wait = 0; wait < 1000 && samples.CachedShare() < 1; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(samples.CachedShare(), 1) << "advice did not bring the file in";
+    EXPECT_GT(threadsConverting(), 1u);
+    close(fd);
+    // A wave of two steps, but well short of a run for each core, is not worth a second thread.
+    WriteFileBytes(source, WaveImage({1, 2, 44100, 16}, Bytes(8u << 20, 0x11)));
+    Rv.LoadFromFile(source);
+    EXPECT_EQ(threadsConverting(), 1u);
 }
 
 // A SIGBUS sent by another process is no cut of a mapped file. Where the program ignored it

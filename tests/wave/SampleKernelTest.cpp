@@ -1,11 +1,14 @@
-// Every build of the sample kernels the processor can run gives the bytes of the plain loops,
-// at every length up to a few thousand items, every alignment, and in place.
+// Every build of the sample kernels the processor can run, and the kernels it picks, give the
+// bytes of the plain loops, at every length up to a few thousand items, every alignment, and in
+// place. CTest runs these under qemu-user too, as older processors (TESSALY_EXPECTED_KERNEL_SET).
+#include "SampleConversion.h"
 #include "SampleKernelSets.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -58,6 +61,10 @@ const KernelRow kRows[] = {
     {"MixToMonoFloat32", nullptr, &SampleKernels::MixToMonoFloat32, 4, 4, 4, Content::Float32},
     {"MixToMonoFloat64", nullptr, &SampleKernels::MixToMonoFloat64, 8, 8, 8, Content::Float64},
 };
+
+// The kernels the program calls: those of the set picked for this processor.
+#define PICKED_ENTRY(Name) &::Name,
+constexpr SampleKernels kPicked{TESSALY_SAMPLE_KERNELS(PICKED_ENTRY, PICKED_ENTRY)};
 
 // Noise with the extreme values of each width mixed in: every byte pattern at the top and the
 // bottom of the range, and for floats the values at and around the clamps, zeros of both
@@ -140,6 +147,7 @@ TEST(SampleKernels, EverySetGivesThePlainLoopsBytesAtEveryLengthAndAlignment) {
         if (const SampleKernels* kernels = KernelsOf(set))
             sets.emplace_back(static_cast<int>(set), kernels);
     ASSERT_FALSE(sets.empty());
+    sets.emplace_back(-1, &kPicked);
 
     // Every length up to a few vector blocks with every tail, then some long ones.
     std::vector<std::uint64_t> lengths;
@@ -187,6 +195,18 @@ TEST(SampleKernels, EverySetGivesThePlainLoopsBytesAtEveryLengthAndAlignment) {
             }
         }
     }
+}
+
+// The widest set the processor runs; under emulation of an older one, the set named for it.
+TEST(SampleKernels, PickIsTheWidestSetTheProcessorRuns) {
+    const char* names[] = {"Scalar", "Baseline", "AVX2", "AVX512"};
+    KernelSet widest = KernelSet::Baseline;
+    for (KernelSet set : {KernelSet::AVX2, KernelSet::AVX512})
+        if (KernelsOf(set))
+            widest = set;
+    const char* expected = std::getenv("TESSALY_EXPECTED_KERNEL_SET");
+    EXPECT_STREQ(names[static_cast<int>(PickedKernelSet())],
+                 expected ? expected : names[static_cast<int>(widest)]);
 }
 
 } // namespace
