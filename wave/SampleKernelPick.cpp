@@ -1,6 +1,7 @@
-// SampleConversion.cpp is built once per instruction set, each in its own namespace; the public
-// kernels run the widest build the processor supports, chosen at the first call. The choice
-// is made then, not by the loader, so that it runs after a sanitizer's runtime has started.
+// The kernel files (kernels/) are built once per instruction set, each set in its own
+// namespace; the public kernels run the widest build the processor supports, chosen at the first
+// call. The choice is made then, not by the loader, so that it runs after a sanitizer's runtime
+// has started.
 #include "SampleConversion.h"
 #include "SampleKernelSets.h"
 
