@@ -11,7 +11,7 @@ set -euo pipefail
 
 PACKAGES=(
     # build
-    g++ cmake make pkg-config qt6-base-dev libgl-dev
+    g++ cmake make pkg-config qt6-base-dev libgl-dev libsoxr-dev
     # man pages and icon renders
     scdoc librsvg2-bin
     # tests and their peers
@@ -51,6 +51,8 @@ WINDOWS=(
     # the window's static Qt, built from Debian's qt6-base sources (windows/build-qt) with
     # Debian's own host tools of the same version
     dpkg-dev ninja-build qt6-base-dev qt6-base-dev-tools
+    # the version of libsoxr that windows/build-soxr builds from Debian's sources: the Linux one
+    libsoxr-dev
     # the font the window's tests render with on Qt's offscreen platform
     fonts-ipafont-gothic
 )

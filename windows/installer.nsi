@@ -185,6 +185,7 @@ Section
     File "${STAGE}/NOTICE-Qt.txt"
 !endif
     File "${STAGE}/LICENSE.txt"
+    File "${STAGE}/NOTICE-soxr.txt"
     File "${STAGE}/README.txt"
     ; The programs see the uninstaller beside them and write into %USERPROFILE%\TSL\Waves.
     WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -218,6 +219,7 @@ Section "Uninstall"
     Delete "$INSTDIR\tessaly.exe"
     Delete "$INSTDIR\tessaly-convert.exe"
     Delete "$INSTDIR\NOTICE-Qt.txt"
+    Delete "$INSTDIR\NOTICE-soxr.txt"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\README.txt"
     IfErrors kept
