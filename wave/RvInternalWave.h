@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HeapBlock.h"
+#include "SamplePipeline.h"
 #include "WaveDevice.h"
 #include "WaveFormat.h"
 #include "WorkMonitor.h"
@@ -23,25 +24,9 @@ public:
 
 using TNotifyEvent = std::function<void(TPersistent* Sender)>;
 
-// Takes a conversion's output as it is made, from the threads that make it, so that a save
-// can write what is ready while the rest of the samples are still being read, and the output
-// need not be whole in memory.
-class TSampleSink {
-public:
-    virtual ~TSampleSink() = default;
-    // bytes hold output bytes [at, at + count), final; they are gone once this returns. The
-    // runs come in about their order.
-    virtual void Converted(const std::uint8_t* bytes, std::uint64_t at, std::uint64_t count) = 0;
-    // Once every output byte was told: the output as a block for the wave to keep, or none
-    // when the sink could not keep it (the wave is then converted again, in memory).
-    virtual HeapBlock Output() = 0;
-};
-
 class TRvInternalWAVE : public TPersistent {
 public:
-    // A sample conversion over items (samples or frames), from in to out.
-    using Kernel =
-        std::function<void(const std::uint8_t* in, std::uint8_t* out, std::uint64_t items)>;
+    using Kernel = SamplePipeline::Kernel;
 
     // A PCM, mono, 44100 Hz, 16-bit wave holding one zero sample.
     TRvInternalWAVE();
