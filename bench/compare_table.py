@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints bench/compare's tables from hyperfine's JSON and the peak memory of each command.
 
-Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE [formats]
+Usage: compare_table.py WORK RUNS OWN_KIB COPY_RATE [formats|resample]
 WORK holds long.json/long.rss and folder.json/folder.rss (one peak in KiB per command, in
 hyperfine's order), long.wav and the folder short/; cold-long-N.json and cold-folder-N.json, one
 round of the runs from the disk each (none when they were skipped); window-NAME.json, drops on
@@ -199,11 +199,42 @@ def formats(work):
             verdict(f"{what} over cp", ratio, FORMAT_TARGETS[index], True)
 
 
+def resample(work):
+    """resample.cases: index|what|source bytes|peak KiB of tessaly-convert, sox and ffmpeg;
+    resample-K-ROUND.json: the three, one run each."""
+    with open(f"{work}/resample.cases") as f:
+        cases = [line.rstrip("\n").split("|") for line in f if line.strip()]
+    print("\nResampling keeping the pitch, a 1621 s recording on tmpfs, taking turns (medians)\n")
+    print("| conversion | rounds | tessaly-convert s | sox s | ffmpeg (soxr) s | x sox | x ffmpeg "
+          "| peak MiB (ours, sox, ffmpeg) |")
+    print("|---|---:|---:|---:|---:|---:|---:|---|")
+    verdicts = []
+    for index, what, source, peaks in cases:
+        times = [[], [], []]
+        for run in sorted(glob.glob(f"{work}/resample-{index}-*.json")):
+            with open(run) as f:
+                for k, r in enumerate(json.load(f)["results"]):
+                    times[k] += r["times"]
+        ours, sox, ffmpeg = (statistics.median(t) for t in times)
+        mib = ", ".join(f"{int(p) / 1024:.0f}" for p in peaks.split())
+        print(f"| {what} | {len(times[0])} | {ours:.3f} | {sox:.3f} | {ffmpeg:.3f} | "
+              f"{ours / sox:.2f} | {ours / ffmpeg:.2f} | {mib} |")
+        if index == "0":
+            verdicts += [(f"{what} over sox", ours / sox, 0.5),
+                         (f"{what} over ffmpeg", ours / ffmpeg, 0.6)]
+    print()
+    for what, ratio, target in verdicts:
+        verdict(what, ratio, target, True)
+
+
 def main():
     work, runs, own_kib, copy_rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(
         sys.argv[4])
     if sys.argv[5:] == ["formats"]:
         formats(work)
+        return
+    if sys.argv[5:] == ["resample"]:
+        resample(work)
         return
     print(f"Memory bandwidth: memcpy of 256 MiB copies {copy_rate / 1e9:.1f} GB/s")
     long_file(work, runs, own_kib / 1024, copy_rate)

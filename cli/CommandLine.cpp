@@ -81,6 +81,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             line.Settings.RateChoice = ParseNumber(argument, takeValue());
             if (line.Settings.RateChoice < 0)
                 throw UsageError("--rate takes 0 or a positive number");
+        } else if (argument == "--resample") {
+            noValue();
+            line.Settings.Resample = true;
         } else if (argument == "--no-keep-lower") {
             noValue();
             line.Settings.KeepLowerRate = false;
@@ -126,6 +129,7 @@ std::string UsageText(const std::string& wavesParent) {
            "\n"
            "  --rate N         relabel the sampling rate to N Hz (samples are not resampled);\n"
            "                   0 = keep (default)\n"
+           "  --resample       with --rate, resample to N Hz instead, keeping the pitch\n"
            "  --no-keep-lower  also raise a rate that is lower than N (default: keep it)\n"
            "  --bits N         0 = keep (default), 16, 8\n"
            "  --channels N     0 = keep (default), 2 = stereo, 1 = mono\n"

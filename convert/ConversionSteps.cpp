@@ -15,8 +15,19 @@ std::int32_t TargetRate(const ConversionSettings& settings, std::int32_t current
 
 void ConvertRate(TRvWave& wave, const ConversionSettings& settings) {
     const std::int32_t target = TargetRate(settings, wave.GetFreq());
-    if (target != wave.GetFreq())
+    if (target != wave.GetFreq() && !settings.Resample)
         wave.SetFreq(target);
+}
+
+SampleChange PlanResample(const TRvWave& wave, const SampleChange& bits,
+                          const SampleChange& channels, const ConversionSettings& settings) {
+    if (!settings.Resample)
+        return {};
+    const TRvInternalWAVE::Shape from = wave.Wave()->CurrentShape();
+    const TRvInternalWAVE::Shape& to = channels.Changes() ? channels.After
+                                       : bits.Changes()   ? bits.After
+                                                          : from;
+    return TRvInternalWAVE::PlanResample(from, to, TargetRate(settings, wave.GetFreq()));
 }
 
 SampleChange PlanBits(const TRvWave& wave, std::int32_t choice) {
@@ -36,16 +47,16 @@ SampleChange PlanChannels(const TRvWave& wave, const SampleChange& bits, std::in
 std::unique_ptr<EarlySave> BeginSave(TRvWave& wave, const SampleChange& bits,
                                      const SampleChange& channels, const std::string& destination) {
     // Samples in memory are read already; a mapped file's are read as they are converted.
-    if ((!bits.Run && !channels.Run) || wave.Wave()->WaveData.Writable())
+    if ((!bits.Changes() && !channels.Changes()) || wave.Wave()->WaveData.Writable())
         return nullptr;
-    return EarlySave::Begin(destination, channels.Run ? channels.After : bits.After,
+    return EarlySave::Begin(destination, channels.Changes() ? channels.After : bits.After,
                             wave.Wave()->Monitor);
 }
 
 void ApplyChanges(TRvWave& wave, const SampleChange& bits, const SampleChange& channels,
                   EarlySave* early) {
     // A plan to change something was made from a wave, so the wave is there.
-    if (bits.Run || channels.Run)
+    if (bits.Changes() || channels.Changes())
         wave.Wave()->Apply(bits, channels, early);
 }
 

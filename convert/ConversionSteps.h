@@ -16,8 +16,13 @@ using SampleChange = TRvInternalWAVE::SampleChange;
 // An 8-bit wave as if it went to 16 bit and back: the samples stay, but a trailing partial
 // frame is dropped and block align and byte rate are recomputed; no 16-bit block is made.
 void Renormalize8Bit(TRvWave& wave);
-// Relabels the rate as the settings ask (a lower rate is kept when KeepLowerRate holds).
+// Relabels the rate as the settings ask (a lower rate is kept when KeepLowerRate holds), unless
+// they ask to resample.
 void ConvertRate(TRvWave& wave, const ConversionSettings& settings);
+// Where the settings ask to resample to another rate: that change, made together with the planned
+// width and channel conversions, which it replaces. None otherwise.
+SampleChange PlanResample(const TRvWave& wave, const SampleChange& bits,
+                          const SampleChange& channels, const ConversionSettings& settings);
 // The conversion to choice (8 or 16) when the wave has another width, none when choice is 0:
 // checked as the width property checks it, but not yet made.
 SampleChange PlanBits(const TRvWave& wave, std::int32_t choice);

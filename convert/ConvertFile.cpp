@@ -95,13 +95,25 @@ ResultRow ConvertFile(const std::string& sourcePath, const ConversionSettings& s
     if (status.empty())
         Guarded(channelsRefused, StatusWord::ChannelsFailed,
                 [&] { channels = PlanChannels(wave, bits, settings.ChannelsChoice); });
+    // A resampling makes the width and channel conversions with it, in the same pass.
+    SampleChange resample;
+    if (status.empty())
+        Guarded(status, StatusWord::RateFailed,
+                [&] { resample = PlanResample(wave, bits, channels, settings); });
+    if (resample.Changes()) {
+        bits = std::move(resample);
+        channels = {};
+    }
     // A long file's result goes to the disk as it is converted; it replaces the destination
     // only in the save, once every sample has been read and checked.
     std::unique_ptr<EarlySave> early;
     if (status.empty() && channelsRefused.empty() && !destination.empty())
         early = BeginSave(wave, bits, channels, destination);
     if (status.empty())
-        Guarded(status, bits.Run ? StatusWord::BitsFailed : StatusWord::ChannelsFailed,
+        Guarded(status,
+                bits.Stage ? StatusWord::RateFailed
+                : bits.Run ? StatusWord::BitsFailed
+                           : StatusWord::ChannelsFailed,
                 [&] { ApplyChanges(wave, bits, channels, early.get()); });
     if (status.empty())
         status = channelsRefused;

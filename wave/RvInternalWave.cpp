@@ -4,6 +4,7 @@
 #include "Exception.h"
 #include "FmtChunk.h"
 #include "NotifyWindow.h"
+#include "Resampler.h"
 #include "RiffFile.h"
 #include "SampleConversion.h"
 #include "SamplePipeline.h"
@@ -125,8 +126,12 @@ TRvInternalWAVE::SampleChange Composed(const TRvInternalWAVE::SampleChange& firs
             done += count;
         }
     };
-    return {std::move(run), 1, static_cast<std::uint32_t>(inFrame),
-            static_cast<std::uint32_t>(outFrame), second.After};
+    return {std::move(run),
+            1,
+            static_cast<std::uint32_t>(inFrame),
+            static_cast<std::uint32_t>(outFrame),
+            second.After,
+            {}};
 }
 
 TRvInternalWAVE::SampleChange Unchanged(const TRvInternalWAVE::Shape& shape) {
@@ -138,6 +143,8 @@ TRvInternalWAVE::SampleChange Unchanged(const TRvInternalWAVE::Shape& shape) {
 } // namespace
 
 void TRvInternalWAVE::Convert(const SampleChange& change, TSampleSink* sink) {
+    if (change.Stage)
+        return Stream(change, sink);
     const std::uint64_t items = change.After.Frames * change.ItemsPerFrame;
     const std::uint64_t size = items * change.OutSize;
     Expect(Monitor, items * change.InSize, false);
@@ -167,12 +174,33 @@ void TRvInternalWAVE::Convert(const SampleChange& change, TSampleSink* sink) {
     WaveData = std::move(converted);
 }
 
+void TRvInternalWAVE::Stream(const SampleChange& change, TSampleSink* sink) {
+    const std::uint64_t frames = Frames();
+    const std::uint64_t size = change.After.Frames * change.OutSize;
+    Expect(Monitor, frames * change.InSize, false);
+    if (sink) {
+        SamplePipeline::RunStream(*change.Stage(), WaveData, {.Sink = sink}, frames, change.InSize,
+                                  size, Monitor);
+        CheckIntact();
+        if (HeapBlock output = sink->Output()) {
+            WaveData = std::move(output);
+            return;
+        }
+    }
+    // The stage writes each byte of its output, so the block needs no zero fill.
+    HeapBlock converted(size, HeapBlock::Fill::Overwritten);
+    SamplePipeline::RunStream(*change.Stage(), WaveData, {.Block = converted.data()}, frames,
+                              change.InSize, size, Monitor);
+    CheckIntact();
+    WaveData = std::move(converted);
+}
+
 void TRvInternalWAVE::Apply(const SampleChange& first, const SampleChange& second,
                             TSampleSink* sink) {
-    if (!first.Run && !second.Run)
+    if (!first.Changes() && !second.Changes())
         return;
-    Convert(!second.Run ? first : !first.Run ? second : Composed(first, second), sink);
-    const Shape& after = second.Run ? second.After : first.After;
+    Convert(!second.Changes() ? first : !first.Changes() ? second : Composed(first, second), sink);
+    const Shape& after = second.Changes() ? second.After : first.After;
     WaveFormat = after.Format;
     Extension = after.Extension;
 }
@@ -202,8 +230,12 @@ TRvInternalWAVE::SampleChange TRvInternalWAVE::PlanBits(const Shape& from, std::
     const SampleKind* kind = KindOf(from.Format);
     if (!kind || from.Format.nChannels * (bits / 8) > 0xFFFF)
         throw ERvWaveBadWaveType("TRvInternalWave.ChangeBits: Bad Wave Type");
-    SampleChange change{bits == 16 ? kind->To16 : kind->To8, from.Format.nChannels,
-                        from.Format.wBitsPerSample / 8u, bits / 8u, from};
+    SampleChange change{bits == 16 ? kind->To16 : kind->To8,
+                        from.Format.nChannels,
+                        from.Format.wBitsPerSample / 8u,
+                        bits / 8u,
+                        from,
+                        {}};
     TWaveFormatEx& format = change.After.Format;
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.wBitsPerSample = static_cast<std::uint16_t>(bits);
@@ -234,7 +266,7 @@ TRvInternalWAVE::SampleChange TRvInternalWAVE::PlanChannels(const Shape& from,
         };
     // The stored block align may be anything; the samples are read as whole frames.
     const std::uint32_t frameSize = channelsIn * (from.Format.wBitsPerSample / 8u);
-    SampleChange change{std::move(run), 1, frameSize, 0, from};
+    SampleChange change{std::move(run), 1, frameSize, 0, from, {}};
     TWaveFormatEx& format = change.After.Format;
     format.nChannels = static_cast<std::uint16_t>(channels);
     RecomputeDerivedFields(format);
@@ -243,6 +275,29 @@ TRvInternalWAVE::SampleChange TRvInternalWAVE::PlanChannels(const Shape& from,
         throw ERvWaveInvalidWavePara("TRvInternalWAVE.ChangeChannels: Invalid Parameters");
     change.After.Extension.ChannelMask =
         channels == 1 ? kSpeakerFrontCenter : kSpeakerFrontLeftRight;
+    return change;
+}
+
+TRvInternalWAVE::SampleChange TRvInternalWAVE::PlanResample(const Shape& from, const Shape& to,
+                                                            std::int32_t rate) {
+    if (rate <= 0 || static_cast<std::uint32_t>(rate) == from.Format.nSamplesPerSec)
+        return Unchanged(from);
+    if (!IsConvertibleTag(from.Format.wFormatTag) || !KindOf(from.Format))
+        throw ERvWaveBadWaveType("TRvInternalWave.Resample: Bad Wave Type");
+    SampleChange change{{}, 1,  from.Format.nChannels * (from.Format.wBitsPerSample / 8u),
+                        0,  to, {}};
+    TWaveFormatEx& format = change.After.Format;
+    format.nSamplesPerSec = static_cast<std::uint32_t>(rate);
+    RecomputeDerivedFields(format);
+    change.OutSize = format.nBlockAlign;
+    change.After.Frames =
+        TResampler::FramesAt(from.Frames, from.Format.nSamplesPerSec, format.nSamplesPerSec);
+    if (!FitsInRiff(change.After.Frames * format.nBlockAlign,
+                    RiffHeaderBytes(format, to.Extension)))
+        throw ERvWaveInvalidWavePara("TRvInternalWAVE.Resample: Invalid Parameters");
+    change.Stage = [from = from.Format, to = format, frames = change.After.Frames] {
+        return std::make_unique<TResampler>(from, to, frames);
+    };
     return change;
 }
 

@@ -54,12 +54,22 @@ public:
         std::uint32_t InSize = 0;
         std::uint32_t OutSize = 0;
         Shape After;
+        // Instead of Run, a stage that carries state from frame to frame (a resampling), made
+        // anew for each pass over the frames.
+        std::function<std::unique_ptr<SamplePipeline::StreamStage>()> Stage;
+
+        bool Changes() const { return Run || Stage; }
     };
     Shape CurrentShape() const;
     // What ChangeBits or ChangeChannels would do to a wave of shape from. Raises what they
     // raise, in the same order; nothing is changed until the plan is applied.
     static SampleChange PlanBits(const Shape& from, std::int32_t bits);
     static SampleChange PlanChannels(const Shape& from, std::int32_t channels);
+    // Resamples a wave of shape from to rate, leaving it in the width and channels of to (the
+    // shape the planned width and channel conversions would leave): one change for all three.
+    // None when rate is from's. Raises ERvWaveBadWaveType for samples it cannot read, and
+    // ERvWaveInvalidWavePara when the result would not fit in a RIFF file.
+    static SampleChange PlanResample(const Shape& from, const Shape& to, std::int32_t rate);
     // Makes first and then second, planned one after the other from this wave's shape. When
     // both convert samples, each frame goes through both at once, so the wave between them is
     // never made whole. Raises EReadError when the samples were a mapped file since cut short.
@@ -104,6 +114,8 @@ public:
 private:
     // Runs a change's kernel over the samples and makes its output the sample buffer.
     void Convert(const SampleChange& change, TSampleSink* sink);
+    // The same for a change made by a stage.
+    void Stream(const SampleChange& change, TSampleSink* sink);
     // Raises EReadError when the samples are a mapped file since cut short.
     void CheckIntact() const;
     // Whole frames in the sample buffer; none when the shape has no frame size.

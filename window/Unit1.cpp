@@ -286,6 +286,7 @@ ConversionSettings TForm1::ReadSettings() const {
                                                        {ui->RadioButton3, 11025},
                                                        {ui->RadioButton4, 8000}});
     settings.KeepLowerRate = ui->CheckBox1->isChecked();
+    settings.Resample = ui->CheckBox2->isChecked();
     settings.BitsChoice = CheckedChoice<std::int32_t>(
         {{ui->RadioButton9, 0}, {ui->RadioButton7, 16}, {ui->RadioButton8, 8}});
     settings.ChannelsChoice = CheckedChoice<std::int32_t>(

@@ -23,6 +23,7 @@ TEST(CommandLineOptions, DefaultsMatchTheSettingsPanel) {
     EXPECT_EQ(line.Action, CommandLine::Convert);
     EXPECT_EQ(line.Settings.RateChoice, 0);
     EXPECT_TRUE(line.Settings.KeepLowerRate);
+    EXPECT_FALSE(line.Settings.Resample);
     EXPECT_EQ(line.Settings.BitsChoice, 0);
     EXPECT_EQ(line.Settings.ChannelsChoice, 0);
     EXPECT_EQ(line.Settings.Destination, DestinationChoice::WavesFolder);
@@ -30,10 +31,11 @@ TEST(CommandLineOptions, DefaultsMatchTheSettingsPanel) {
 }
 
 TEST(CommandLineOptions, EveryOptionReachesTheSettings) {
-    CommandLine line = Parse({"--rate", "96000", "--no-keep-lower", "--bits=8", "--channels", "1",
-                              "--dir", "/tmp/x y", "--", "--odd-name.wav"});
+    CommandLine line = Parse({"--rate", "96000", "--no-keep-lower", "--resample", "--bits=8",
+                              "--channels", "1", "--dir", "/tmp/x y", "--", "--odd-name.wav"});
     EXPECT_EQ(line.Settings.RateChoice, 96000);
     EXPECT_FALSE(line.Settings.KeepLowerRate);
+    EXPECT_TRUE(line.Settings.Resample);
     EXPECT_EQ(line.Settings.BitsChoice, 8);
     EXPECT_EQ(line.Settings.ChannelsChoice, 1);
     EXPECT_EQ(line.Settings.Destination, DestinationChoice::SpecifiedFolder);

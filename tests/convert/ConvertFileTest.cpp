@@ -93,18 +93,32 @@ TEST_F(ConvertFileTest, ConvertsRateWidthAndChannelsAsChosen) {
 }
 
 TEST_F(ConvertFileTest, KeepLowerRateDecidesWhetherARateIsRaised) {
-    const std::string path = Source("low.wav", {1, 1, 22050, 16}, Samples16({7}));
+    const std::string path = Source("low.wav", {1, 1, 22050, 16}, Samples16({200}));
     Settings.RateChoice = 44100;
     EXPECT_EQ(Fields(Convert(path))[5], "→22050Hz 16Bit Mono");
     Settings.KeepLowerRate = false;
     EXPECT_EQ(Fields(Convert(path))[5], "→44100Hz 16Bit Mono");
     Bytes samples;
     EXPECT_EQ(Written(Out + "/low.wav", &samples).nAvgBytesPerSec, 88200u);
-    EXPECT_EQ(samples, Samples16({7})) << "a relabel never resamples";
+    EXPECT_EQ(samples, Samples16({200})) << "a relabel never resamples";
 
     Settings.KeepLowerRate = true;
     Settings.RateChoice = 8000;
     EXPECT_EQ(Fields(Convert(path))[5], "→8000Hz 16Bit Mono") << "a higher rate is lowered";
+
+    // Resampling: a lower rate is kept and converts as without it (200 / 256 truncated, where
+    // the resampler would round it to 1); raised, the frames double.
+    Settings.Resample = true;
+    Settings.RateChoice = 44100;
+    Settings.BitsChoice = 8;
+    EXPECT_EQ(Fields(Convert(path))[5], "→22050Hz 8Bit Mono");
+    Written(Out + "/low.wav", &samples);
+    EXPECT_EQ(samples, Bytes{128});
+    Settings.BitsChoice = 0;
+    Settings.KeepLowerRate = false;
+    EXPECT_EQ(Fields(Convert(path))[5], "→44100Hz 16Bit Mono");
+    EXPECT_EQ(Written(Out + "/low.wav", &samples).nAvgBytesPerSec, 88200u);
+    EXPECT_EQ(samples.size(), 4u) << "two frames";
 }
 
 TEST_F(ConvertFileTest, EightBitSourceLosesOnlyAPartialFrame) {
@@ -221,6 +235,10 @@ TEST_F(ConvertFileTest, EachFailingStepGivesItsOwnStatusWord) {
     const std::string row = Convert(odd);
     EXPECT_EQ(Fields(row)[3], "チャンネル変換に失敗しました");
     EXPECT_EQ(Fields(row)[5], "→16000Hz 16Bit Mono") << "after shows the state the failure left";
+
+    Settings.ChannelsChoice = 0;
+    Settings.Resample = true; // its samples cannot be read to resample them
+    EXPECT_EQ(Fields(Convert(odd))[3], "周波数変更に失敗しました");
 
     const std::string text = Dir / "notes.txt";
     WriteFileBytes(text, Bytes(80, 'x'));

@@ -235,11 +235,17 @@ TEST_F(WindowTest, SettingsChangedBetweenDropsApplyOnlyToTheLaterDrop) {
     Click("RadioButton11"); // モノラル
     Click("RadioButton2");  // 22050Hz
     ASSERT_TRUE(Drop({WriteWave("second.wav", stereo)}));
+    Click("CheckBox2"); // 音程を保つ（リサンプル）
+    ASSERT_TRUE(Drop({WriteWave("third.wav", stereo)}));
 
     const QStringList rows = Rows();
-    ASSERT_EQ(rows.size(), 2);
+    ASSERT_EQ(rows.size(), 3);
     EXPECT_EQ(rows[0].section('|', 3), "変換完了|44100Hz 16Bit Stereo|→44100Hz 16Bit Stereo");
     EXPECT_EQ(rows[1].section('|', 3), "変換完了|44100Hz 16Bit Stereo|→22050Hz 8Bit Mono");
+    EXPECT_EQ(rows[2].section('|', 3), rows[1].section('|', 3));
+    // Relabelled, the four frames stay; resampled, two are left.
+    EXPECT_EQ(ReadFileBytes(Results / "second.wav").size(), 46u + 4);
+    EXPECT_EQ(ReadFileBytes(Results / "third.wav").size(), 46u + 2);
 }
 
 TEST_F(WindowTest, FolderAndNonWaveFilesGiveReadFailuresWithoutStoppingTheBatch) {

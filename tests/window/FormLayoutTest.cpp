@@ -21,6 +21,7 @@ struct Choice {
     const char* Caption;
     int Top;
     bool Checked;
+    int Height = 17;
 };
 
 } // namespace
@@ -55,6 +56,7 @@ TEST_F(WindowTest, SettingsGroupsHoldTheirChoicesAtTheirDefaults) {
                                          {"RadioButton3", "11025Hz", 80, false},
                                          {"RadioButton4", "8000Hz", 96, false},
                                          {"CheckBox1", "低いレートなら維持", 112, true},
+                                         {"CheckBox2", "音程を保つ（リサンプル）", 128, false, 30},
                                          {"RadioButton9", "変更しない", 16, true},
                                          {"RadioButton7", "16Bit", 32, false},
                                          {"RadioButton8", "8Bit", 48, false},
@@ -68,13 +70,13 @@ TEST_F(WindowTest, SettingsGroupsHoldTheirChoicesAtTheirDefaults) {
         auto* button = Control<QAbstractButton>(choice.Name);
         EXPECT_EQ(button->text(), QString::fromUtf8(choice.Caption)) << choice.Name;
         EXPECT_EQ(button->isChecked(), choice.Checked) << choice.Name;
-        EXPECT_EQ(button->geometry(), QRect(8, choice.Top, 117, 17)) << choice.Name;
+        EXPECT_EQ(button->geometry(), QRect(8, choice.Top, 117, choice.Height)) << choice.Name;
     }
     EXPECT_TRUE(Control<QLineEdit>("Edit1")->text().isEmpty());
     EXPECT_EQ(Control<QLineEdit>("Edit1")->geometry(), QRect(24, 64, 89, 20));
     EXPECT_EQ(Control<QLabel>("Label4")->text(), kSeparator) << "what joins the folder and name";
     EXPECT_EQ(Control<QPushButton>("Button1")->text(), "マスターを編集");
-    EXPECT_EQ(Control<QGroupBox>("GroupBox4")->geometry(), QRect(4, 284, 129, 89));
+    EXPECT_EQ(Control<QGroupBox>("GroupBox4")->geometry(), QRect(4, 313, 129, 89));
     EXPECT_EQ(Control<QWidget>("Panel1")->width(), 153);
 }
 
@@ -140,9 +142,8 @@ TEST_F(WindowTest, TabVisitsTheSettingsInOrderStoppingOnlyAtCheckedChoices) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited << QApplication::focusWidget()->objectName();
     }
-    const QStringList expected = {
-        "CheckBox1", "RadioButton9", "RadioButton12", "RadioButton15", "Edit1",
-        "Button1",   "LB",           "RadioButton6"};
+    const QStringList expected = {"CheckBox1",     "CheckBox2", "RadioButton9", "RadioButton12",
+                                  "RadioButton15", "Edit1",     "Button1",      "LB"};
     EXPECT_EQ(visited, expected);
 }
 
