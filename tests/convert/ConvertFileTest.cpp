@@ -1,6 +1,7 @@
 // Converting single files: destinations, settings, status words and the rows they give.
 #include "ConvertFile.h"
 #include "PathParts.h"
+#include "Resampler.h"
 #include "RvWAVE.h"
 #include "Stream.h"
 #include "TestSupport.h"
@@ -327,14 +328,19 @@ TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
         }
     }
     const struct {
-        std::int32_t Bits, Channels; // a mapped result, one read back, a mapped one
-    } cases[] = {{8, 0}, {8, 1}, {0, 1}};
+        std::int32_t Bits, Channels; // a mapped result, one read back, a mapped one, resampled
+        std::int32_t Rate = 0;
+    } cases[] = {{8, 0}, {8, 1}, {0, 1}, {16, 1, 22050}};
     for (const auto& c : cases) {
         Settings.BitsChoice = c.Bits;
         Settings.ChannelsChoice = c.Channels;
+        Settings.RateChoice = c.Rate;
+        Settings.Resample = c.Rate != 0;
         Settings.TargetFolder = Out + "/" + std::to_string(c.Bits) + std::to_string(c.Channels);
         std::filesystem::create_directory(FileSystemPath(Settings.TargetFolder));
-        const std::uint64_t output = kDataSize / 4 * (c.Bits ? 1 : 2) * (c.Channels ? 1 : 2);
+        const std::uint64_t frames =
+            c.Rate ? TResampler::FramesAt(kDataSize / 4, 44100, c.Rate) : kDataSize / 4;
+        const std::uint64_t output = frames * (c.Bits == 8 ? 1 : 2) * (c.Channels ? 1 : 2);
         const std::uint64_t before = PeakMemoryInUse();
         ASSERT_EQ(Fields(Convert(path))[3], "変換完了");
 #ifndef __SANITIZE_THREAD__ // whose shadow of every byte read stays in memory
@@ -356,10 +362,18 @@ TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
         TRvWave inMemory;
         source.Position = 0;
         inMemory.LoadFromStream(source);
-        if (c.Bits)
-            inMemory.SetBits(c.Bits);
-        if (c.Channels)
-            inMemory.SetChannels(c.Channels);
+        TRvInternalWAVE& wave = *inMemory.Wave();
+        if (c.Rate) {
+            const auto bits = TRvInternalWAVE::PlanBits(wave.CurrentShape(), c.Bits).After;
+            wave.Apply(TRvInternalWAVE::PlanResample(
+                wave.CurrentShape(), TRvInternalWAVE::PlanChannels(bits, c.Channels).After,
+                c.Rate));
+        } else {
+            if (c.Bits)
+                inMemory.SetBits(c.Bits);
+            if (c.Channels)
+                inMemory.SetChannels(c.Channels);
+        }
         TMemoryStream image;
         inMemory.SaveToStream(image);
         EXPECT_TRUE(ReadFileBytes(Out + "/" + std::to_string(c.Bits) + std::to_string(c.Channels) +
