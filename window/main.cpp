@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     TForm1 form;
     form.show();
     // A logout, kill or Ctrl-C closes the window as its close button does, and first whatever
-    // else is up (a message box, the folder dialog): a dialog's own event loop returns as if it
+    // else is up (a failure's message box): a dialog's own event loop returns as if it
     // were cancelled, so no window outlives the form.
     SignalCloser closer([&form] {
         for (QWidget* window : QApplication::topLevelWidgets())
