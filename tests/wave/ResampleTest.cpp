@@ -134,6 +134,23 @@ TEST(Resample, KeepsTheLevelOfASineNearTheNewNyquistFrequency) {
     EXPECT_NEAR(20 * std::log10(amplitude / kLevel), 0, 0.1);
 }
 
+// A steady level just short of full scale keeps its value to the last frame: rounded to it, not
+// clipped up, and the filter's tail given after the input ends.
+TEST(Resample, KeepsASteadyLevelToTheEnd) {
+    const Format steady{3, 1, 44100, 64};
+    for (const std::int32_t bits : {16, 8}) {
+        const double top = bits == 16 ? 32768 : 128; // 1.8 steps below it
+        Bytes samples;
+        for (int n = 0; n < 44100; ++n)
+            for (const std::uint8_t byte : Floats64({(top - 1.8) / top}))
+                samples.push_back(byte);
+        const std::vector<double> out = Resampled(samples, steady, 22050, bits);
+        ASSERT_EQ(out.size(), 22050u);
+        EXPECT_EQ(out[out.size() / 2], (top - 2) / top) << bits;
+        EXPECT_GT(out.back(), 0.25) << "the filter's tail, " << bits;
+    }
+}
+
 // Frames at the new rate, widths and channels: counted independently of the resampler.
 TEST(Resample, GivesTheFramesTheRatesMakeInTheWidthAndChannelsAsked) {
     const struct {
