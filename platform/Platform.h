@@ -200,7 +200,7 @@ Terminal ErrorTerminal();
 // Writes text, UTF-8, to stream (stdout or stderr) in one piece when the stream is a console
 // that would otherwise get it in pieces, splitting characters (Windows: as UTF-16 through the
 // console's own call), and returns true; false, writing nothing, for any other stream, whose
-// bytes the caller writes as they are.
+// bytes the caller writes as they are. What was written to stream before must be flushed.
 bool WriteToConsole(std::FILE* stream, const std::string& text);
 // Has the stop signals (SIGINT, SIGTERM, SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break
 // and close) call handler with the matching signal number, each unless it was ignored when the

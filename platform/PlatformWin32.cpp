@@ -624,7 +624,6 @@ bool WriteToConsole(std::FILE* stream, const std::string& text) {
         return false;
     // The C runtime hands a console its bytes in pieces, down to single bytes, and a character
     // cut in two shows as two wrong ones: the text goes in one call, as UTF-16.
-    std::fflush(stream);
     const std::wstring wide = Wide(text);
     DWORD written = 0;
     WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
