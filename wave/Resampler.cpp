@@ -256,6 +256,8 @@ void TResampler::Resample(const std::uint8_t* in, std::uint64_t count,
 
 void TResampler::Store(std::uint64_t frames, std::vector<std::uint8_t>& out) {
     frames = std::min(frames, Left);
+    if (frames == 0)
+        return; // out may have no bytes to write into
     Left -= frames;
     const std::size_t start = out.size();
     out.resize(start + frames * To.nBlockAlign);
