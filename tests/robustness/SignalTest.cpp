@@ -114,7 +114,9 @@ public:
     explicit SlowStick(const std::string& log) {
         Server = fork();
         if (Server == 0) {
-            execl("/usr/bin/python3", "python3", SLOW_FUSE, Beneath.path().c_str(),
+            // Named by its path: a bare "python3" would have Python take its prefix from
+            // whichever python3 comes first on PATH, and miss Debian's fusepy.
+            execl("/usr/bin/python3", "/usr/bin/python3", SLOW_FUSE, Beneath.path().c_str(),
                   Mount.path().c_str(), "100", log.c_str(), nullptr);
             _exit(127);
         }
