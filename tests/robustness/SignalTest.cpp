@@ -142,11 +142,13 @@ private:
 // The flush of a save that replaces a file, on a disk that flushes 10 MiB a second, goes a
 // step at a time: a stop during it comes between two steps, gives the file up and leaves the
 // old one as it was. On a disk that flushes by range (the interposer's) and on a FUSE file
-// system, which flushes only whole files.
+// system, which flushes only whole files; there, of a source long enough to be converted
+// straight into its file.
 template <typename Folder>
-void StopDuringTheFlush(const Folder& out, ChildOptions options, const std::string& log) {
+void StopDuringTheFlush(const Folder& out, ChildOptions options, const std::string& log,
+                        std::uint64_t sourceBytes) {
     TempDir in;
-    WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(24u << 20, 0x80)));
+    WriteFileBytes(in / "long.wav", WaveImage({.Bits = 8}, Bytes(sourceBytes, 0x80)));
     const Bytes old = WaveImage({.Bits = 8}, {1, 2, 3});
     WriteFileBytes(out / "long.wav", old);
     options.Signal = SIGTERM;
@@ -162,7 +164,7 @@ void StopDuringTheFlush(const Folder& out, ChildOptions options, const std::stri
     // Sent once every byte is written: the flush has begun.
     options.SignalWhen = [&] {
         for (const std::string& name : ListFolder(out.path()))
-            if (name.starts_with(".tessaly-") && fs::file_size(out / name) >= 48u << 20)
+            if (name.starts_with(".tessaly-") && fs::file_size(out / name) >= 2 * sourceBytes)
                 return readFlushes(), beforeStop = flushes.size(), true;
         return false;
     };
@@ -175,16 +177,24 @@ void StopDuringTheFlush(const Folder& out, ChildOptions options, const std::stri
     readFlushes();
     EXPECT_LE(flushes.size(), beforeStop + 2) << "steps flushed after the stop";
     for (const std::uint64_t bytes : flushes)
-        EXPECT_LE(bytes, 2u << 20) << "flushed at once";
+        EXPECT_LE(bytes, 3u << 20) << "flushed at once"; // a step and the pieces in hand
 }
 
 TEST(SentSignal, StopDuringTheFlushOfAReplacingSaveEndsWithinAStep) {
     TempDir out, logs;
     ChildOptions options{.Env = InterposerEnvironment(logs / "faults")};
     options.Env.push_back("TESSALY_SLOW_FLUSH_MS_PER_MIB=100");
-    StopDuringTheFlush(out, options, logs / "faults");
+    StopDuringTheFlush(out, options, logs / "faults", 24u << 20);
     const SlowStick stick(logs / "stick");
-    StopDuringTheFlush(stick, {}, logs / "stick");
+    StopDuringTheFlush(stick, {}, logs / "stick", 36u << 20);
+    // A new file replaces nothing that a crash could lose: it is not flushed.
+    TempDir in;
+    WriteFileBytes(in / "new.wav", WaveImage({.Bits = 8}, Bytes(4u << 20, 0x80)));
+    const std::uint64_t before = fs::file_size(logs / "stick");
+    EXPECT_EQ(
+        RunChild({TESSALY_CONVERT, "--bits", "16", "--dir", stick.path(), in / "new.wav"}).ExitCode,
+        0);
+    EXPECT_EQ(fs::file_size(logs / "stick"), before) << "a new file flushed";
 }
 
 // Each row is written as its file ends: a run killed midway has written the rows of the files
