@@ -1,5 +1,6 @@
 // Converting single files: destinations, settings, status words and the rows they give.
 #include "ConvertFile.h"
+#include "ConversionSteps.h"
 #include "PathParts.h"
 #include "Resampler.h"
 #include "RvWAVE.h"
@@ -380,6 +381,22 @@ TEST_F(ConvertFileTest, LongConversionKeepsWhatItSavedWithoutHoldingItWhole) {
                                   "/long.wav") == image.bytes())
             << c.Bits << c.Channels;
     }
+}
+
+// A streamed save that was not told every sample is not put in place: the wave is saved anew,
+// over the file already there.
+TEST_F(ConvertFileTest, StreamedSaveShortOfSamplesGivesWayToAWholeSave) {
+    const std::string path = Source("short.wav", {1, 2, 44100, 16}, SamplesLE(2, {1, -2, 3, -4}));
+    const std::string destination = Out + "/short.wav";
+    WriteFileBytes(destination, {1, 2, 3});
+    Rv.LoadFromFile(path);
+    std::unique_ptr<EarlySave> early =
+        EarlySave::Begin(destination, Rv.Wave()->CurrentShape(), nullptr);
+    ASSERT_TRUE(early);
+    Save(Rv, destination, early);
+    TMemoryStream image;
+    Rv.SaveToStream(image);
+    EXPECT_EQ(ReadFileBytes(destination), image.bytes());
 }
 
 TEST(PathParts, FolderPartEndsAtTheLastSeparator) {
