@@ -69,5 +69,8 @@ int main(int argc, char** argv) {
         form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(results.path()));
     }
     DropOn(form, WriteSources(argc == 3 ? std::string(argv[2]) : sources / "takes"));
+    // The batch runs beside the event loop: the picture waits for its last row.
+    while (form.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     return form.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }
