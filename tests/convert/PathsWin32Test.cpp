@@ -24,7 +24,8 @@ std::wstring Wide(const std::string& text) {
 }
 
 // "Z:take.wav" is take.wav in drive Z:'s own current folder (which the "=Z:" variable holds),
-// not in the current folder, on drive C:; "sub\*.wav" names the files in sub, folder and all.
+// not in the current folder, on drive C:; "sub\*.wav" names the files in sub, folder and all. A
+// path behind "\\?\" is taken as it is.
 TEST(WindowsPaths, DriveRelativeNamesAndWildcardsInAFolder) {
     if (GetDriveTypeW(L"Z:\\") == DRIVE_NO_ROOT_DIR)
         GTEST_SKIP() << "no drive Z: (wine maps the Linux root there)";
@@ -42,17 +43,22 @@ TEST(WindowsPaths, DriveRelativeNamesAndWildcardsInAFolder) {
     const ResultRow row = ConvertFile(
         "Z:take.wav",
         {.Destination = DestinationChoice::SpecifiedFolder, .TargetFolder = out.path()}, "", wave);
+    const ResultRow prefixed = ConvertFile(
+        "\\\\?\\" + here.path() + "\\sub\\a.wav",
+        {.Destination = DestinationChoice::SpecifiedFolder, .TargetFolder = out.path()}, "", wave);
     const auto expanded = Platform::ExpandWildcards("sub\\*.wav");
     SetCurrentDirectoryW(before);
     SetEnvironmentVariableW(L"=Z:", nullptr);
     std::filesystem::remove_all(FileSystemPath(there));
     EXPECT_EQ(row.Status, StatusWord::Converted);
     EXPECT_EQ(row.SourceFolder, "Z:");
+    EXPECT_EQ(prefixed.Status, StatusWord::Converted);
     EXPECT_EQ(expanded, (std::vector<std::string>{"sub\\a.wav", "sub\\b.wav"}));
 }
 
-// The sound editor the user registered (App Paths) opens a file, not the machine's. Here the
-// editors are copies of tessaly-convert.exe, which converts the file into Waves beside itself.
+// The sound editor the user registered (App Paths, quoted as some installers write it) opens a
+// file, not the machine's. Here the editors are copies of tessaly-convert.exe, which converts the
+// file into Waves beside itself.
 TEST(WindowsPaths, UsersSoundEditorComesBeforeTheMachines) {
     TempDir user, machine, in;
     wchar_t self[MAX_PATH];
@@ -63,8 +69,9 @@ TEST(WindowsPaths, UsersSoundEditorComesBeforeTheMachines) {
          {std::pair{HKEY_CURRENT_USER, &user}, {HKEY_LOCAL_MACHINE, &machine}}) {
         const std::wstring editor = Wide(*folder / "editor.exe");
         ASSERT_TRUE(CopyFileW(program.c_str(), editor.c_str(), FALSE));
-        ASSERT_EQ(RegSetKeyValueW(root, key, nullptr, REG_SZ, editor.c_str(),
-                                  static_cast<DWORD>((editor.size() + 1) * sizeof(wchar_t))),
+        const std::wstring value = root == HKEY_CURRENT_USER ? L"\"" + editor + L"\"" : editor;
+        ASSERT_EQ(RegSetKeyValueW(root, key, nullptr, REG_SZ, value.c_str(),
+                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
                   ERROR_SUCCESS);
     }
     WriteFileBytes(in / "take.wav", WaveImage({}, Samples16({1, 2})));
