@@ -1,6 +1,7 @@
 #include "Resampler.h"
 
 #include "Exception.h"
+#include "kernels/KernelBytes.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,37 +11,6 @@
 #include <type_traits>
 
 namespace {
-
-// A field of Width bytes moved as one word where the host is little-endian, so that the loops
-// over samples run in vector lanes; byte by byte elsewhere.
-template <unsigned Width>
-constexpr bool kWholeWord = std::endian::native == std::endian::little &&
-                            (Width == 2 || Width == 4 || Width == 8);
-template <unsigned Width>
-using Word = std::conditional_t<Width == 2, std::uint16_t,
-                                std::conditional_t<Width == 4, std::uint32_t, std::uint64_t>>;
-
-template <unsigned Width> std::uint64_t Field(const std::uint8_t* p) {
-    if constexpr (kWholeWord<Width>) {
-        Word<Width> v;
-        std::memcpy(&v, p, Width);
-        return v;
-    }
-    std::uint64_t v = 0;
-    for (unsigned k = 0; k < Width; ++k)
-        v |= std::uint64_t{p[k]} << (8 * k);
-    return v;
-}
-
-template <unsigned Width> void PutField(std::uint8_t* p, std::uint64_t v) {
-    if constexpr (kWholeWord<Width>) {
-        const auto word = static_cast<Word<Width>>(v);
-        std::memcpy(p, &word, Width);
-        return;
-    }
-    for (unsigned k = 0; k < Width; ++k)
-        p[k] = static_cast<std::uint8_t>(v >> (8 * k));
-}
 
 // x times Range rounded to nearest, clipped to -Range .. Range - 1: a sum of at least 0.5,
 // truncated, is the floor of the scaled value + 0.5. In 32 bits where it fits, which vector
@@ -54,50 +24,27 @@ template <std::int64_t Range> std::int64_t Rounded(double x) {
     return static_cast<Whole>(scaled + double(Range) + 0.5) - static_cast<Whole>(Range);
 }
 
-// The kinds of sample: each read as a fraction of full scale, -1 to 1 (floats may go beyond),
-// and stored from one.
-struct Pcm8 {
-    static constexpr unsigned Width = 1;
-    static double Read(const std::uint8_t* p) { return (p[0] - 128) / 128.0; }
-    static void Write(std::uint8_t* p, double x) {
-        p[0] = static_cast<std::uint8_t>(Rounded<128>(x) + 128);
-    }
-};
-
-// Signed integers of Width bytes.
-template <unsigned W> struct Pcm {
-    static constexpr unsigned Width = W;
-    static constexpr std::int64_t Range = std::int64_t{1} << (8 * W - 1);
-    static double Read(const std::uint8_t* p) {
-        // The sample's sign bit moved to the top of 32 bits.
-        const auto top = static_cast<std::uint32_t>(Field<W>(p) << (32 - 8 * W));
-        return static_cast<std::int32_t>(top) / 2147483648.0;
-    }
-    static void Write(std::uint8_t* p, double x) {
-        PutField<W>(p, static_cast<std::uint64_t>(Rounded<Range>(x)));
-    }
-};
-
 // What the filter could not spread: no number, and numbers no recording holds.
 double Tamed(double x) {
     return x != x ? 0 : std::clamp(x, -1e6, 1e6);
 }
 
-struct Float32 {
-    static constexpr unsigned Width = 4;
+// A kind of sample read as a fraction of full scale, -1 to 1 (floats may go beyond), and stored
+// from one: integers of full scale Range, which hold Offset for silence, rounded to nearest and
+// clipped; floats (Range 0) as they are.
+template <typename Kind, std::int64_t Range, std::int64_t Offset = 0> struct Fraction {
+    static constexpr std::uint64_t Width = Kind::Width;
     static double Read(const std::uint8_t* p) {
-        return Tamed(std::bit_cast<float>(static_cast<std::uint32_t>(Field<4>(p))));
+        if constexpr (Range == 0)
+            return Tamed(Kind::Load(p));
+        else
+            return (Kind::Load(p) - Offset) / double(Range);
     }
     static void Write(std::uint8_t* p, double x) {
-        PutField<4>(p, std::bit_cast<std::uint32_t>(static_cast<float>(x)));
-    }
-};
-
-struct Float64 {
-    static constexpr unsigned Width = 8;
-    static double Read(const std::uint8_t* p) { return Tamed(std::bit_cast<double>(Field<8>(p))); }
-    static void Write(std::uint8_t* p, double x) {
-        PutField<8>(p, std::bit_cast<std::uint64_t>(x));
+        if constexpr (Range == 0)
+            Kind::Store(p, x);
+        else
+            Kind::Store(p, static_cast<typename Kind::Sum>(Rounded<Range>(x) + Offset));
     }
 };
 
@@ -132,16 +79,17 @@ void WriteSamples(const void* from, std::uint64_t samples, std::uint8_t* out) {
 // Calls use with the kind of sample of format.
 template <typename Use> void WithKind(const TWaveFormatEx& format, Use use) {
     if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
-        return format.wBitsPerSample == 32 ? use(Float32()) : use(Float64());
+        return format.wBitsPerSample == 32 ? use(Fraction<Float32, 0>())
+                                           : use(Fraction<Float64, 0>());
     switch (format.wBitsPerSample) {
     case 8:
-        return use(Pcm8());
+        return use(Fraction<Pcm8, 128, 128>());
     case 16:
-        return use(Pcm<2>());
+        return use(Fraction<Pcm16, std::int64_t{1} << 15>());
     case 24:
-        return use(Pcm<3>());
+        return use(Fraction<Pcm24, std::int64_t{1} << 23>());
     default:
-        return use(Pcm<4>());
+        return use(Fraction<Pcm32, std::int64_t{1} << 31>());
     }
 }
 

@@ -143,16 +143,23 @@ TRvInternalWAVE::SampleChange Unchanged(const TRvInternalWAVE::Shape& shape) {
 } // namespace
 
 void TRvInternalWAVE::Convert(const SampleChange& change, TSampleSink* sink) {
-    if (change.Stage)
-        return Stream(change, sink);
-    const std::uint64_t items = change.After.Frames * change.ItemsPerFrame;
-    const std::uint64_t size = items * change.OutSize;
+    // A kernel converts items (samples or frames) of the result; a stage reads every frame.
+    const std::uint64_t items =
+        change.Stage ? Frames() : change.After.Frames * change.ItemsPerFrame;
+    const std::uint64_t size = change.After.Frames * change.ItemsPerFrame * change.OutSize;
     Expect(Monitor, items * change.InSize, false);
+    const auto pass = [&](SamplePipeline::Output out) {
+        if (change.Stage)
+            SamplePipeline::RunStream(*change.Stage(), WaveData, out, items, change.InSize, size,
+                                      Monitor);
+        else
+            SamplePipeline::RunKernel(change.Run, WaveData, out, items, change.InSize,
+                                      change.OutSize, Monitor);
+        CheckIntact();
+    };
     // A sink takes the output as it comes, and keeps it.
     if (sink) {
-        SamplePipeline::RunKernel(change.Run, WaveData, {.Sink = sink}, items, change.InSize,
-                                  change.OutSize, Monitor);
-        CheckIntact();
+        pass({.Sink = sink});
         if (HeapBlock output = sink->Output()) {
             WaveData = std::move(output);
             return;
@@ -160,38 +167,15 @@ void TRvInternalWAVE::Convert(const SampleChange& change, TSampleSink* sink) {
     }
     // A shrinking conversion of samples in a block of our own needs no second block: no fresh
     // pages to fault in, and the freed tail goes back at once.
-    if (change.OutSize < change.InSize && WaveData.Writable()) {
+    if (!change.Stage && change.OutSize < change.InSize && WaveData.Writable()) {
         SamplePipeline::RunKernelInPlace(change.Run, WaveData.data(), items, change.InSize,
                                          change.OutSize, Monitor);
         WaveData.Narrow(0, size);
         return;
     }
-    // Every kernel writes each byte of its output, so the block needs no zero fill.
+    // Every kernel and stage writes each byte of its output, so the block needs no zero fill.
     HeapBlock converted(size, HeapBlock::Fill::Overwritten);
-    SamplePipeline::RunKernel(change.Run, WaveData, {.Block = converted.data()}, items,
-                              change.InSize, change.OutSize, Monitor);
-    CheckIntact();
-    WaveData = std::move(converted);
-}
-
-void TRvInternalWAVE::Stream(const SampleChange& change, TSampleSink* sink) {
-    const std::uint64_t frames = Frames();
-    const std::uint64_t size = change.After.Frames * change.OutSize;
-    Expect(Monitor, frames * change.InSize, false);
-    if (sink) {
-        SamplePipeline::RunStream(*change.Stage(), WaveData, {.Sink = sink}, frames, change.InSize,
-                                  size, Monitor);
-        CheckIntact();
-        if (HeapBlock output = sink->Output()) {
-            WaveData = std::move(output);
-            return;
-        }
-    }
-    // The stage writes each byte of its output, so the block needs no zero fill.
-    HeapBlock converted(size, HeapBlock::Fill::Overwritten);
-    SamplePipeline::RunStream(*change.Stage(), WaveData, {.Block = converted.data()}, frames,
-                              change.InSize, size, Monitor);
-    CheckIntact();
+    pass({.Block = converted.data()});
     WaveData = std::move(converted);
 }
 

@@ -112,10 +112,8 @@ public:
     WorkMonitor* Monitor = nullptr;
 
 private:
-    // Runs a change's kernel over the samples and makes its output the sample buffer.
+    // Runs a change's kernel or stage over the samples and makes its output the sample buffer.
     void Convert(const SampleChange& change, TSampleSink* sink);
-    // The same for a change made by a stage.
-    void Stream(const SampleChange& change, TSampleSink* sink);
     // Raises EReadError when the samples are a mapped file since cut short.
     void CheckIntact() const;
     // Whole frames in the sample buffer; none when the shape has no frame size.

@@ -117,10 +117,7 @@ std::uint64_t BulkFloat32To8(const std::uint8_t* in, std::uint8_t* out, std::uin
         __m256i v[4];
         for (int k = 0; k < 4; ++k)
             v[k] = _mm256_add_epi32(ScaledFloats<128>(in + 4 * i + 32 * k), midpoint);
-        const __m256i bytes =
-            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
-        Store256(out + i,
-                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+        Store256(out + i, Narrow32To8(v[0], v[1], v[2], v[3]));
     }
     return i;
 }
@@ -156,10 +153,7 @@ std::uint64_t BulkFloat64To8(const std::uint8_t* in, std::uint8_t* out, std::uin
         __m256i v[4];
         for (int k = 0; k < 4; ++k)
             v[k] = _mm256_add_epi32(ScaledDoubles<128>(in + 8 * i + 64 * k), midpoint);
-        const __m256i bytes =
-            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
-        Store256(out + i,
-                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+        Store256(out + i, Narrow32To8(v[0], v[1], v[2], v[3]));
     }
     return i;
 }

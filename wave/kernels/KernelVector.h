@@ -44,6 +44,13 @@ inline __m256i Narrow32To16(__m256i a, __m256i b) {
     return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
 }
 
+// Four vectors of 32-bit values that fit 8 bits unsigned, in order, as thirty-two bytes.
+inline __m256i Narrow32To8(__m256i a, __m256i b, __m256i c, __m256i d) {
+    return _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d)),
+        _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
 inline void Store256(std::uint8_t* p, __m256i v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }

@@ -91,10 +91,7 @@ std::uint64_t Bulk24To8(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
         __m256i v[4];
         for (int k = 0; k < 4; ++k)
             v[k] = _mm256_add_epi32(Divide32<16>(Widen24(in + 3 * i + 24 * k)), midpoint);
-        const __m256i bytes =
-            _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
-        Store256(out + i,
-                 _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+        Store256(out + i, Narrow32To8(v[0], v[1], v[2], v[3]));
     }
     return i;
 }
