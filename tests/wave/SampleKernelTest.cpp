@@ -167,6 +167,10 @@ TEST(SampleKernels, EverySetGivesThePlainLoopsBytesAtEveryLengthAndAlignment) {
                 const Bytes input = Samples(row, items * inItem / row.Width, ++seed);
                 Bytes expected(items * row.OutItem + 64, 0xA5);
                 RunKernel(*plain, row, channels, input.data(), expected.data(), items);
+                ASSERT_TRUE(std::all_of(expected.begin() + items * row.OutItem, expected.end(),
+                                        [](std::uint8_t b) { return b == 0xA5; }))
+                    << "the plain loops wrote past the output: "
+                    << Where(row, channels, 0, items, 0, 0);
                 // Each input and output offset from 0 to 63 meets each length in turn.
                 const std::uint64_t inOffset = l % 64, outOffset = (l * 29 + 7) % 64;
                 Bytes in(input.size() + 64), out(expected.size() + 64);
